@@ -1,0 +1,2 @@
+// STUB
+int main() { return 1; }

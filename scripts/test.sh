@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds zelvix twice (optimised, and with
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test suite
+# in both builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install_deps.sh
+jobs="$(nproc)"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure -j"$jobs"
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_SANITIZE=ON -DZELVIX_BENCH=OFF >/dev/null
+cmake --build build/asan -j"$jobs"
+ctest --test-dir build/asan --output-on-failure -j"$jobs"

@@ -1,0 +1,61 @@
+#include "audio/device.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "audio/player.h"
+
+namespace zv {
+
+namespace {
+// Written only by the main thread; read by lock callers on that thread.
+std::atomic<SDL_AudioDeviceID> deviceId{0};
+}  // namespace
+
+bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
+  if (deviceId != 0) return true;
+  if (SDL_Init(SDL_INIT_AUDIO) != 0) return false;
+  SDL_AudioSpec want;
+  SDL_AudioSpec have;
+  std::memset(&want, 0, sizeof want);
+  std::memset(&have, 0, sizeof have);
+  want.freq = frequency;
+  want.format = AUDIO_S16LSB;
+  want.channels = 2;
+  want.samples = static_cast<Uint16>(bufferSize);
+  want.callback = audioCallback;
+  deviceId = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (deviceId == 0) return false;
+  SDL_PauseAudioDevice(deviceId, 0);
+  return true;
+}
+
+void closeAudioDevice() {
+  SDL_AudioDeviceID id = deviceId;
+  if (id != 0) {
+    SDL_PauseAudioDevice(id, 1);
+    SDL_CloseAudioDevice(id);
+    deviceId = 0;
+  }
+  SDL_Quit();
+}
+
+void lockAudio() {
+  SDL_AudioDeviceID id = deviceId;
+  if (id != 0) SDL_LockAudioDevice(id);
+}
+
+void unlockAudio() {
+  SDL_AudioDeviceID id = deviceId;
+  if (id != 0) SDL_UnlockAudioDevice(id);
+}
+
+bool audioDeviceOpen() { return deviceId != 0; }
+
+void audioCallback(void*, uint8_t* stream, int byteCount) {
+  fillOutputBuffer(reinterpret_cast<int16_t*>(stream), byteCount / 4);
+}
+
+}  // namespace zv

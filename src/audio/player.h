@@ -1,0 +1,52 @@
+// The player: set-up, start/stop/pause, amp and master volume, and the
+// generation of 16-bit stereo output from the replayer and the mixer.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/player_settings.h"
+
+namespace zv {
+
+// Before loading: closes the device, releases the song, clears the channels,
+// sets the (clamped) mixing frequency and factors, stores the other settings,
+// restores the replayer defaults and rewinds. Always succeeds.
+bool setupReplayer(int32_t frequency, int32_t bufferSize, bool interpolation, bool volumeRamping);
+
+// Live play: resets voices and channels, allocates the MixBuffer and opens the
+// device. False without a loaded song, at tempo 0, or on failure.
+bool startPlayback();
+void stopPlayback();
+void restartPlayback();
+void stopAndResetChannels();
+
+void togglePause();
+void pausePlayback();
+void resumePlayback();
+
+void setInterpolation(bool on);
+void setVolumeRamping(bool on);
+void setAmp(int32_t amp);               // clamped 1..32
+void setMasterVolume(int32_t volume);   // clamped 0..256; marks every channel's volume
+int32_t getAmp();
+int32_t getMasterVolume();
+
+// Fills `frames` stereo frames (2 x frames samples) at `out`: ticks at their
+// exact frames, voice updates, mixing, 16-bit conversion with the master
+// volume. Silence while paused or while a render runs.
+void fillOutputBuffer(int16_t* out, int32_t frames);
+
+// The tick-boundary step: fade-outs stopped, ramps ended at their targets.
+void finishVoiceRamps();
+
+// Turns each channel's status into a VoiceUpdate, clearing the status.
+void sendChannelUpdates();
+
+bool allocateMixBuffer(int32_t frames);
+void freeMixBuffer();
+
+// One 32-bit sum to a 16-bit sample: floor shift by 8, saturation, then the
+// master volume unless it is 256.
+int16_t convertSample(int32_t sum, int32_t masterVolume);
+
+}  // namespace zv

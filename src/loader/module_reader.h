@@ -1,0 +1,28 @@
+// A bounded cursor over a module held in memory; every read stays inside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zv {
+
+struct ModuleReader {
+  const uint8_t* position;  // next byte to read
+  const uint8_t* start;
+  uint8_t atEnd;            // set once a read or a seek reached the end
+  uint64_t remaining;       // bytes from position to the end
+  uint64_t size;
+
+  // Copies min(remaining, n) bytes unless atEnd is set (the destination then
+  // keeps its content). Reading up to or past the last byte sets atEnd.
+  // Returns the number of bytes copied.
+  size_t read(void* destination, size_t n);
+
+  // Moves to `target` (clamped to the end, which sets atEnd) and clears atEnd
+  // otherwise. A target before the start moves to the end (nothing valid lies there).
+  void seek(const uint8_t* target);
+};
+
+ModuleReader makeModuleReader(const uint8_t* data, uint64_t size);
+
+}  // namespace zv

@@ -1,0 +1,21 @@
+// The mixing routines: one voice into the MixBuffer (player.mixBuffer).
+#pragma once
+
+#include <cstdint>
+
+#include "mixer/voices.h"
+
+namespace zv {
+
+// Adds `count` frames of `voice` into the MixBuffer from frame `offset` on,
+// advancing its position, wrapping loops and stopping it at the end of an
+// unlooped sample. A stopped voice is left alone; a voice whose gains in use
+// are all 0 is advanced without mixing. The routine comes from a table of 16
+// indexed by voice.mixRoutine plus 8 when both sides are equal (centred).
+void mixVoice(Voice& voice, int32_t count, int32_t offset);
+
+// One mixing routine; the table's entries. Exposed for tests and benchmarks.
+using MixRoutine = void (*)(Voice& voice, int32_t count, int32_t offset);
+extern const MixRoutine mixRoutines[16];
+
+}  // namespace zv

@@ -1,0 +1,80 @@
+// The 64 mixer voices, two per channel, and how a channel's changes reach
+// its active voice. Runs on the sound thread (device callback or render
+// thread) except resetVoices, which takes the audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "replayer/song.h"
+
+namespace zv {
+
+struct Voice {
+  // flags bits
+  static constexpr uint8_t loopKind = 0x03;    // 0 none, 1 forward, bit 0x02 ping-pong
+  static constexpr uint8_t backwards = 0x04;   // ping-pong voice on its backward pass
+  static constexpr uint8_t stopped = 0x08;     // silent, not advanced
+  static constexpr uint8_t sixteenBit = 0x10;
+  static constexpr uint8_t fadingOut = 0x20;   // cut voice ramping down; stops at the tick boundary
+
+  const int8_t* sampleData;   // first element of the sample (bytes or 16-bit words)
+  const int8_t* reverseBase;  // element 2 x loopStart + loopLength (in elements)
+  uint8_t flags;
+  uint8_t panning;  // 0 left, 128 centre, 255 almost right
+  uint8_t volume;   // 0..255
+  int32_t targetLeft;
+  int32_t targetRight;
+  int32_t currentLeft;   // gains in use while ramping
+  int32_t currentRight;
+  int32_t rampDeltaLeft;
+  int32_t rampDeltaRight;
+  int32_t rampSamplesLeft;  // 0 = no ramp running
+  int32_t end;         // frames: sample length, or loop end for a looped sample
+  int32_t loopStart;   // frames
+  int32_t loopLength;  // frames
+  int32_t position;    // integer frame, forward coordinates
+  int32_t mixRoutine;  // 0..7: bit 0 interpolation, bit 1 ramping, bit 2 16-bit
+  uint32_t fraction;   // 16-bit fraction in the upper half; lower half 0 between calls
+  uint32_t step;       // 16.16 frames per output frame
+};
+
+// What one channel asks of its active voice; only fields whose flag is set are read.
+struct VoiceUpdate {
+  static constexpr uint8_t updateVolume = 0x01;
+  static constexpr uint8_t updatePanning = 0x02;
+  static constexpr uint8_t updateStep = 0x04;
+  static constexpr uint8_t triggerSample = 0x08;
+  static constexpr uint8_t cutVoice = 0x10;
+  static constexpr uint8_t quickRamp = 0x20;
+
+  const int8_t* sampleData;
+  uint8_t flags;
+  uint8_t sampleType;  // the Sample's type byte
+  uint16_t volume;     // 0..256
+  uint16_t panning;    // low 8 bits taken
+  uint32_t step;       // 16.16
+  int32_t sampleLength;   // bytes
+  int32_t loopStart;      // bytes
+  int32_t loopLength;     // bytes
+  int32_t startPosition;  // frames
+};
+
+extern Voice voices[2 * kMaxChannels];
+extern int16_t voiceOfChannel[kMaxChannels];  // active voice of channel c: 2c or 2c+1
+
+// panTable[i] = round(sqrt(i / 256) x 65536): equal-power gains, i = 0..256.
+extern const int32_t panTable[257];
+
+// Applies `update` to the active voice of `channelIndex` (0..31): cut (with
+// ramping: fade the old voice out and flip to the other voice), panning,
+// volume, gains and ramp, step, trigger. Sound thread only.
+void updateVoice(int channelIndex, const VoiceUpdate& update);
+
+// Under the audio lock: every voice zeroed, stopped, centred; voiceOfChannel[c] = 2c.
+void resetVoices();
+
+// Channels below the song's channel count whose active voice is playing with a
+// volume above 0. Reads without the lock; callers needing a consistent view lock.
+uint8_t countActiveVoices();
+
+}  // namespace zv

@@ -1,0 +1,7 @@
+#include "replayer/song.h"
+
+namespace zv {
+
+Song song;
+
+}  // namespace zv

@@ -1,0 +1,147 @@
+// The loaded module: one song at a time, in program-wide storage with fixed
+// capacities. Only pattern cell blocks, instrument records and sample data
+// come from the heap; the song owns them all and freeSong() releases them.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+
+namespace zv {
+
+static_assert(std::endian::native == std::endian::little,
+              "16-bit sample data and file fields are read as little-endian words");
+
+constexpr int kMaxChannels = 32;
+constexpr int kOrderEntries = 256;
+constexpr int kPatternSlots = 256;
+constexpr int kInstrumentSlots = 129;  // 1..128 plus the empty instrument 0
+constexpr int kSamplesPerInstrument = 16;
+constexpr int kEnvelopePoints = 12;
+constexpr int kNoteCount = 96;
+constexpr uint8_t kKeyOffNote = 97;
+constexpr uint16_t kAbsentPatternRows = 64;
+
+// One cell of a pattern. Five zero bytes are an empty cell.
+struct NoteCell {
+  uint8_t note;          // 0 none, 1..96 semitones, 97 key off
+  uint8_t instrument;    // 0 none, 1..128; above 128 counts as none
+  uint8_t volumeColumn;  // raw volume-column byte
+  uint8_t effect;        // 0..35 (0-9, A-Z); above 35 ignored
+  uint8_t effectParam;
+};
+static_assert(sizeof(NoteCell) == 5);
+
+// A pattern is the pair (song.patterns[n], song.patternRows[n]): a block of
+// patternRows[n] x channelCount cells, row by row; null means absent, which
+// plays as 64 empty rows.
+
+struct EnvelopePoint {
+  uint16_t tick;
+  uint16_t value;  // 0..64; panning centre 32
+};
+
+// Envelope flag bits.
+constexpr uint8_t kEnvelopeOn = 0x01;
+constexpr uint8_t kEnvelopeSustain = 0x02;
+constexpr uint8_t kEnvelopeLoop = 0x04;
+
+// Sample type bits.
+constexpr uint8_t kLoopKindMask = 0x03;
+constexpr uint8_t kLoopForward = 0x01;
+constexpr uint8_t kLoopPingPong = 0x02;
+constexpr uint8_t kSample16Bit = 0x10;
+constexpr uint8_t kSampleTypeMask = kLoopKindMask | kSample16Bit;
+
+struct Sample {
+  char name[23];
+  int32_t length;      // bytes (twice the frames for 16-bit data)
+  int32_t loopStart;   // bytes
+  int32_t loopLength;  // bytes
+  uint8_t volume;      // 0..64
+  int8_t finetune;     // 1/128 semitone
+  uint8_t type;        // loop kind in bits 0-1, 16-bit data in bit 4
+  uint8_t panning;     // 0 left .. 255 right, 128 centre
+  int8_t relativeNote;
+  // Signed PCM, 8-bit bytes or 16-bit little-endian words, or null. The block
+  // is length + 2 bytes (room for the guard frame) plus zero bytes behind it,
+  // so a read of the element after the guard stays inside and reads 0.
+  int8_t* data;
+};
+
+struct Instrument {
+  char name[23];
+  uint8_t sampleMap[kNoteCount];  // sample per note 1..96; low 4 bits used
+  EnvelopePoint volumeEnvelopePoints[kEnvelopePoints];
+  EnvelopePoint panningEnvelopePoints[kEnvelopePoints];
+  // Counts and indices as the file gives them: never trusted by readers of them.
+  uint8_t volumeEnvelopePointCount, panningEnvelopePointCount;
+  uint8_t volumeSustainPoint, volumeLoopStartPoint, volumeLoopEndPoint;
+  uint8_t panningSustainPoint, panningLoopStartPoint, panningLoopEndPoint;
+  uint8_t volumeEnvelopeFlags, panningEnvelopeFlags;
+  uint8_t vibratoType, vibratoSweep, vibratoDepth, vibratoRate;
+  uint16_t fadeout;
+  uint8_t muted;        // 1: notes play at volume 0
+  int16_t sampleCount;  // XM: 0..16 as given; MOD: 0
+  Sample samples[kSamplesPerInstrument];
+};
+
+// One of an instrument's two envelopes, seen as one set of fields.
+struct Envelope {
+  const EnvelopePoint* points;  // always kEnvelopePoints of them
+  uint8_t pointCount;
+  uint8_t sustainPoint;
+  uint8_t loopStartPoint;
+  uint8_t loopEndPoint;
+  uint8_t flags;
+};
+
+inline Envelope volumeEnvelopeOf(const Instrument& ins) {
+  return {ins.volumeEnvelopePoints, ins.volumeEnvelopePointCount, ins.volumeSustainPoint,
+          ins.volumeLoopStartPoint, ins.volumeLoopEndPoint, ins.volumeEnvelopeFlags};
+}
+inline Envelope panningEnvelopeOf(const Instrument& ins) {
+  return {ins.panningEnvelopePoints, ins.panningEnvelopePointCount, ins.panningSustainPoint,
+          ins.panningLoopStartPoint, ins.panningLoopEndPoint, ins.panningEnvelopeFlags};
+}
+
+// The module-wide fields and the replayer's playback position and clock
+// (the PlaybackState) share this one record.
+struct Song {
+  char name[21];  // as stored, not trimmed, always terminated
+  uint8_t channelCount;
+  uint8_t patternDelay;         // row repetitions requested (EEx) plus one; 0 none
+  uint8_t patternDelayCounter;  // repetitions of the current row still to come
+  uint8_t breakRow;             // row where the next pattern starts; loop target
+  uint8_t orderList[kOrderEntries];
+  uint8_t patternLoopJump;  // 1: jump to breakRow at the end of this row
+  uint8_t positionJump;     // 1: go to the next position at the end of this row
+  int16_t songPosition;
+  int16_t patternNumber;
+  int16_t row;
+  int16_t patternLength;
+  uint16_t songLength;       // as stored (not limited to 256)
+  uint16_t restartPosition;  // never above songLength after loading
+  uint16_t tempo;
+  uint16_t speed;
+  uint16_t globalVolume;  // 0..64
+  uint16_t tickCounter;   // counts a row's ticks downward; 0 = row's first tick
+  uint16_t formatVersion;
+  uint16_t instrumentCount;
+
+  NoteCell* patterns[kPatternSlots];
+  uint16_t patternRows[kPatternSlots];
+  Instrument* instruments[kInstrumentSlots];  // [0] is the empty instrument
+  uint8_t linearFrequencies;                  // 1 linear, 0 Amiga
+  const uint16_t* periodTable;                // table of the frequency mode in force
+  uint8_t songLoaded;
+
+  // Playback-only fields.
+  std::atomic<uint8_t> paused;  // while non-zero playerTick does nothing
+  int32_t samplesPerTick;       // output frames per tick
+  int16_t currentChannel;       // channel being processed; note starts go to its voice
+};
+
+extern Song song;
+
+}  // namespace zv
