@@ -1,4 +1,5 @@
-// The terminal's raw mode, the key poll, the status loop and line.
+// The terminal's raw mode, the key poll, the status loop and line. All of it
+// runs on the main thread and works on standard input (descriptor 0).
 #pragma once
 
 #include <atomic>
@@ -9,19 +10,30 @@ namespace zv {
 // True while the live status loop runs; cleared by Esc and SIGTERM.
 extern std::atomic<bool> running;
 
+// Saves the terminal settings and applies them with ICANON, ISIG and ECHO
+// cleared, VMIN 1, VTIME 0; empties the read-ahead key. Without a terminal
+// the calls fail without effect.
 void enterRawMode();
+// Applies the settings saved by enterRawMode.
 void restoreTerminal();
-// True if a key byte is available, without waiting (also when standard input
-// is not a terminal; end of input is no key).
+// True if a key byte is available, without waiting: in raw mode on a terminal
+// by a read with VMIN 0; otherwise (a pipe, a file, no raw mode) only when a
+// zero-timeout poll says a read would not wait. End of input is no key.
 bool keyPressed();
+// The next key byte (128..255 come out negative): the one keyPressed read
+// ahead, else a waiting read; 0 when the read fails.
 int8_t readKey();
 void sleepMilliseconds(uint32_t ms);
 
-// Handles one key byte of live play (Esc, Space, "+", "-"; others ignored).
+// Handles one key byte of live play: 27 (Esc, and the start of every arrow or
+// function key) quits, Space toggles the pause, "+" and "-" restart the next or
+// previous order entry's pattern at row 0; others are ignored.
 void handleKey(int key);
-// Prints the status line (no newline) and flushes.
+// Prints the status line (ending in a carriage return) and flushes. The
+// values are read together under the audio lock.
 void printStatusLine();
-// Runs until `running` is false: one key, one status line, 100 ms.
+// One key at most, one status line, 100 ms; again while `running` is set
+// (at least one pass).
 void runStatusLoop();
 
 }  // namespace zv

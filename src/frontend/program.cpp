@@ -1,8 +1,163 @@
-// STUB
 #include "frontend/program.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/player.h"
+#include "audio/wav_render.h"
+#include "frontend/console.h"
+#include "frontend/options.h"
+#include "loader/module_loader.h"
+#include "loader/song_memory.h"
+#include "replayer/song.h"
 
 namespace zv {
 
-int runProgram(int, char**) { return 1; }
+static_assert(std::atomic<bool>::is_always_lock_free, "renderActive is written by a signal handler");
+
+namespace {
+
+void onTerminate(int) {
+  running = false;
+  renderActive = false;
+}
+
+void installTerminateHandler() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = onTerminate;
+  action.sa_flags = 0;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// The options that are not the player's initial values are applied.
+void applyOptions(const Options& options) {
+  if (options.amp != 4) setAmp(options.amp);
+  if (options.masterVolume != 256) setMasterVolume(options.masterVolume);
+}
+
+// The module path with ".wav" appended; null when out of memory.
+char* makeWavFileName(const char* modulePath) {
+  size_t length = std::strlen(modulePath);
+  char* name = static_cast<char*>(std::malloc(length + 5));
+  if (name == nullptr) return nullptr;
+  std::memcpy(name, modulePath, length);
+  std::memcpy(name + length, ".wav", 5);
+  return name;
+}
+
+const char* renderFailureMessage(RenderResult result) {
+  switch (result) {
+    case RenderResult::ok: return nullptr;
+    case RenderResult::cannotCreateFile: return "Error: Couldn't create WAV file!";
+    case RenderResult::writeError: return "Error: Couldn't write WAV file!";
+    case RenderResult::outOfMemory: return "Error: Out of memory!";
+  }
+  return "Error: Couldn't write WAV file!";
+}
+
+// Renders on the render thread while watching the keyboard every 200 ms; any
+// key stops the render. A render that failed is reported and gives status 1.
+int renderMode(const Options& options) {
+  char* wavFileName = makeWavFileName(options.modulePath);
+  if (wavFileName == nullptr) {
+    std::printf("Error: Out of memory!\n");
+    freeSong();
+    return 1;
+  }
+  renderActive = true;
+  if (!startRenderThread(wavFileName)) {
+    renderActive = false;
+    std::printf("Error: Couldn't create WAV rendering thread!\n");
+    std::free(wavFileName);
+    freeSong();
+    return 1;
+  }
+  std::printf("Rendering to WAV. If stuck forever, press any key to stop rendering...\n");
+  std::fflush(stdout);
+  enterRawMode();
+  while (renderActive) {
+    sleepMilliseconds(200);
+    if (keyPressed()) renderActive = false;
+  }
+  restoreTerminal();
+  joinRenderThread();
+  std::free(wavFileName);
+  freeSong();
+  const char* failure = renderFailureMessage(lastRenderResult());
+  if (failure == nullptr) return 0;
+  std::printf("%s\n", failure);
+  return 1;
+}
+
+void printInformationBlock(const Options& options) {
+  std::printf("Playing, press ESC to stop...\n");
+  std::printf("\n");
+  std::printf("Controls:\n");
+  std::printf("Esc=Quit   Space=Toggle Pause   Plus = inc. song pos   Minus = dec. song pos\n");
+  std::printf("\n");
+  std::printf("Mixing frequency: %dHz\n", player.mixingFrequency);
+  std::printf("Linear interpolation: %s\n", options.noInterpolation ? "Off" : "On");
+  std::printf("Volume ramping: %s\n", options.noVolumeRamping ? "Off" : "On");
+  std::printf("Mixing amp: %d\n", getAmp());
+  std::printf("Mixing volume: %d\n", getMasterVolume());
+  std::printf("\n");
+  std::printf("Name: %s\n", song.name);
+  std::printf("Channels: %d\n", song.channelCount);
+  std::printf("Instruments: %d\n", song.instrumentCount);
+  std::printf("Song length: %d (restart pos: %d)\n", song.songLength, song.restartPosition);
+  std::printf("\n");
+  std::printf("- STATUS -\n");
+  std::fflush(stdout);
+}
+
+// Plays through the audio device with the status line and the keys until Esc
+// or SIGTERM.
+int livePlay(const Options& options) {
+  if (!startPlayback()) {
+    std::printf("Error: Couldn't start the audio system!\n");
+    freeSong();
+    return 1;
+  }
+  restartPlayback();
+  printInformationBlock(options);
+  enterRawMode();
+  runStatusLoop();
+  restoreTerminal();
+  std::printf("\n");
+  stopPlayback();
+  freeSong();
+  std::printf("Playback stopped.\n");
+  return 0;
+}
+
+}  // namespace
+
+int runProgram(int argc, char** argv) {
+  Options options;
+  if (parseOptions(argc, argv, options) == ParseResult::usage) {
+    std::fputs(usageText, stdout);
+    return 1;
+  }
+  if (!setupReplayer(options.mixingFrequency, options.bufferSize, !options.noInterpolation,
+                     !options.noVolumeRamping)) {
+    std::printf("Error: Out of memory while setting up replayer!\n");
+    return 1;
+  }
+  if (!loadModuleFile(options.modulePath)) {
+    std::printf("Error: Couldn't load song!\n");
+    return 1;
+  }
+  applyOptions(options);
+  // Set before the handler exists, so that a SIGTERM arriving while playback
+  // starts is not overwritten and still ends the status loop at its first pass.
+  running = true;
+  installTerminateHandler();
+  return options.renderToWav ? renderMode(options) : livePlay(options);
+}
 
 }  // namespace zv
