@@ -33,7 +33,9 @@ int32_t getMasterVolume();
 
 // Fills `frames` stereo frames (2 x frames samples) at `out`: ticks at their
 // exact frames, voice updates, mixing, 16-bit conversion with the master
-// volume. Silence while paused or while a render runs.
+// volume. Silence while paused or while a render runs, and when no MixBuffer
+// exists. A request longer than the MixBuffer is made in pieces of its size.
+// Allocates nothing.
 void fillOutputBuffer(int16_t* out, int32_t frames);
 
 // The tick-boundary step: fade-outs stopped, ramps ended at their targets.
@@ -42,11 +44,34 @@ void finishVoiceRamps();
 // Turns each channel's status into a VoiceUpdate, clearing the status.
 void sendChannelUpdates();
 
+// One tick at a tick boundary: finishVoiceRamps, playerTick, then
+// samplesPerTick held within 1..maxTickFrames (a crafted tempo can never
+// make an empty or oversized tick), then sendChannelUpdates. Returns the
+// tick's length in frames, read after the tick.
+int32_t runTick();
+
+// The longest tick at `frequency`, (5 x f) / 2 frames (tempo 1): the capacity
+// of a render's tick buffer and MixBuffer.
+int32_t maxTickFrames(int32_t frequency);
+
+// ((5 x f) / 2) / tempo, at least 1 frame; tempo 0 counts as 125.
+int32_t tickFrames(int32_t frequency, uint16_t tempo);
+
+// A MixBuffer of `frames` frames, replacing any earlier one (swapped under
+// the audio lock). Sets samplesLeftInTick to 0 so the next output begins
+// with a tick. False when out of memory or frames < 1.
 bool allocateMixBuffer(int32_t frames);
 void freeMixBuffer();
+
+// Adds `frames` frames of every voice of the song's channels into the
+// MixBuffer from frame `offset` on.
+void mixAllVoices(int32_t frames, int32_t offset);
 
 // One 32-bit sum to a 16-bit sample: floor shift by 8, saturation, then the
 // master volume unless it is 256.
 int16_t convertSample(int32_t sum, int32_t masterVolume);
+
+// Converts 2 x frames sums from the MixBuffer's start into `out`.
+void convertMixBuffer(int16_t* out, int32_t frames, int32_t masterVolume);
 
 }  // namespace zv

@@ -1,17 +1,219 @@
-// STUB
 #include "audio/wav_render.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/player.h"
+#include "mixer/voices.h"
+#include "replayer/pitch.h"
+#include "replayer/tick_engine.h"
 
 namespace zv {
 
 std::atomic<bool> renderActive{false};
-bool startRenderThread(const char*) { return false; }
-void joinRenderThread() {}
-RenderResult renderSongToWav(const char*) { return RenderResult::cannotCreateFile; }
-RenderResult lastRenderResult() { return RenderResult::cannotCreateFile; }
-void prepareRender(int32_t, int32_t, int32_t) {}
-void finishRender() {}
-bool songEndReached(uint16_t) { return true; }
-int32_t renderTick(int16_t*) { return 0; }
-void clearRenderFlag() {}
+
+namespace {
+
+// Ticks are gathered behind one another and written in blocks of about this
+// many frames (256 KiB), not one write per tick.
+constexpr int32_t kWriteBatchFrames = 65536;
+
+bool lastOrderReached = false;
+int32_t savedFrequency = 0;
+std::atomic<RenderResult> lastResult{RenderResult::ok};
+
+pthread_t renderThread;
+bool renderThreadStarted = false;
+const char* renderPath = nullptr;
+
+void* renderThreadEntry(void*) {
+  renderSongToWav(renderPath);
+  return nullptr;
+}
+
+void putLe16(uint8_t* at, uint16_t v) {
+  at[0] = static_cast<uint8_t>(v);
+  at[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void putLe32(uint8_t* at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The header with both size fields still zero.
+void buildHeader(uint8_t* h, int32_t frequency) {
+  std::memset(h, 0, kWavHeaderBytes);
+  std::memcpy(h + 0, "RIFF", 4);
+  std::memcpy(h + 8, "WAVE", 4);
+  std::memcpy(h + 12, "fmt ", 4);
+  putLe32(h + 16, 16);
+  putLe16(h + 20, 1);  // PCM
+  putLe16(h + 22, 2);  // stereo
+  putLe32(h + 24, static_cast<uint32_t>(frequency));
+  putLe32(h + 28, static_cast<uint32_t>(frequency) * 4);
+  putLe16(h + 32, 4);   // bytes per frame
+  putLe16(h + 34, 16);  // bits per sample
+  std::memcpy(h + 36, "data", 4);
+}
+
+bool writeWord(FILE* file, long offset, uint32_t value) {
+  uint8_t bytes[4];
+  putLe32(bytes, value);
+  return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, file) == 4;
+}
+
+// The WAV file being written. The stream is unbuffered, so `dataBytes`
+// counts what the system took, also when a write fails halfway.
+struct WavOutput {
+  FILE* file = nullptr;
+  uint32_t dataBytes = 0;
+  bool failed = false;
+
+  bool write(const void* bytes, size_t count, bool isData) {
+    const size_t done = std::fwrite(bytes, 1, count, file);
+    if (isData) dataBytes += static_cast<uint32_t>(done);
+    if (done != count) failed = true;
+    return !failed;
+  }
+
+  // After the render: the sizes of the data in the file. A failed write may
+  // have left part of a frame; the file is cut back to whole frames if it can be.
+  bool writeSizes() {
+    if (failed) {
+      dataBytes &= ~3u;
+      (void)ftruncate(fileno(file), static_cast<off_t>(kWavHeaderBytes) + dataBytes);
+    }
+    const bool ok = writeWord(file, 4, dataBytes + 36) && writeWord(file, 40, dataBytes);
+    return std::fflush(file) == 0 && ok;
+  }
+};
+
+RenderResult endRender(RenderResult result) {
+  renderActive = false;
+  lastResult = result;
+  return result;
+}
+
+}  // namespace
+
+bool startRenderThread(const char* path) {
+  if (renderThreadStarted) return false;
+  renderPath = path;
+  if (pthread_create(&renderThread, nullptr, renderThreadEntry, nullptr) != 0) return false;
+  renderThreadStarted = true;
+  return true;
+}
+
+void joinRenderThread() {
+  if (!renderThreadStarted) return;
+  pthread_join(renderThread, nullptr);
+  renderThreadStarted = false;
+}
+
+RenderResult lastRenderResult() { return lastResult; }
+
+void clearRenderFlag() { renderActive = false; }
+
+RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
+  WavOutput wav;
+  wav.file = std::fopen(path, "wb");
+  if (wav.file == nullptr) return endRender(RenderResult::cannotCreateFile);
+  std::setvbuf(wav.file, nullptr, _IONBF, 0);
+
+  const int32_t frequency = player.mixingFrequency;
+  const int32_t amp = player.amp;
+  const int32_t tickCapacity = maxTickFrames(frequency);
+  // Room for a batch of ticks with the longest possible tick behind it.
+  const size_t bufferFrames = static_cast<size_t>(tickCapacity) + kWriteBatchFrames;
+  auto* ticks = static_cast<int16_t*>(std::malloc(bufferFrames * 2 * sizeof(int16_t)));
+  if (ticks == nullptr) {
+    std::fclose(wav.file);
+    return endRender(RenderResult::outOfMemory);
+  }
+
+  uint8_t header[kWavHeaderBytes];
+  buildHeader(header, frequency);
+  const bool headerWritten = wav.write(header, sizeof header, false);
+  stopPlayback();
+  if (!headerWritten || !allocateMixBuffer(tickCapacity)) {
+    std::fclose(wav.file);
+    std::free(ticks);
+    return endRender(headerWritten ? RenderResult::outOfMemory : RenderResult::writeError);
+  }
+
+  const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
+  prepareRender(frequency, amp, 0);
+  renderActive = true;
+  maxDataBytes &= ~3u;
+  uint32_t total = 0;       // bytes of whole ticks made
+  int32_t pendingFrames = 0;  // made but not yet written
+  while (!songEndReached(lastPosition) && renderActive) {
+    const int32_t bytes = renderTick(ticks + 2 * pendingFrames);
+    if (static_cast<uint64_t>(total) + static_cast<uint32_t>(bytes) > maxDataBytes) break;
+    total += static_cast<uint32_t>(bytes);
+    pendingFrames += bytes / 4;
+    if (pendingFrames >= kWriteBatchFrames) {
+      if (!wav.write(ticks, static_cast<size_t>(pendingFrames) * 4, true)) break;
+      pendingFrames = 0;
+    }
+  }
+  if (!wav.failed && pendingFrames > 0) wav.write(ticks, static_cast<size_t>(pendingFrames) * 4, true);
+
+  renderActive = false;
+  freeMixBuffer();
+  const bool sizesWritten = wav.writeSizes();
+  finishRender();
+  stopPlayback();
+  const bool closed = std::fclose(wav.file) == 0;
+  std::free(ticks);
+  const bool ok = !wav.failed && sizesWritten && closed;
+  return endRender(ok ? RenderResult::ok : RenderResult::writeError);
+}
+
+void prepareRender(int32_t frequency, int32_t amp, int32_t position) {
+  setPosition(position, 0);
+  savedFrequency = player.mixingFrequency;
+  player.mixingFrequency = frequency;
+  computeFrequencyFactors();
+  player.ampFactor = amp * 8;
+  resetVoices();
+  resetChannels();
+  song.globalVolume = 64;
+  song.samplesPerTick = tickFrames(frequency, song.tempo);
+  player.rampLength = std::max<int32_t>(1, frequency / 200);
+  lastOrderReached = false;
+}
+
+void finishRender() {
+  resetChannels();
+  player.mixingFrequency = savedFrequency;
+  computeFrequencyFactors();
+}
+
+bool songEndReached(uint16_t lastPosition) {
+  const bool atPatternStart = song.row == 0 && song.tickCounter == 1;
+  const bool ended =
+      song.patternDelayCounter == 0 && (song.speed == 0 || (atPatternStart && lastOrderReached));
+  // Only after the test: the call that first sees the last entry's row 0
+  // never reports the end itself.
+  if (atPatternStart && static_cast<int32_t>(song.songPosition) == static_cast<int32_t>(lastPosition)) {
+    lastOrderReached = true;
+  }
+  return ended;
+}
+
+int32_t renderTick(int16_t* out) {
+  if (player.mixBuffer == nullptr) return 0;
+  const int32_t frames = std::min(runTick(), player.mixBufferFrames);
+  std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
+  mixAllVoices(frames, 0);
+  convertMixBuffer(out, frames, 256);
+  return frames * 4;
+}
 
 }  // namespace zv

@@ -7,28 +7,53 @@
 namespace zv {
 
 // Set while a render runs; cleared by the render when it ends, by a key or by
-// SIGTERM. While set, live output is silent.
+// SIGTERM. While set, live output is silent. Lock-free, so a signal handler
+// may clear it.
 extern std::atomic<bool> renderActive;
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // How the last render ended.
 enum class RenderResult { ok, cannotCreateFile, writeError, outOfMemory };
 
+// The 44-byte header: RIFF size (data + 36) at 4, data size at 40.
+constexpr int kWavHeaderBytes = 44;
+
+// The most data a render writes: the RIFF size field (data + 36) must fit in
+// 32 bits, and the data stays a whole number of frames. A render that would
+// pass it stops after the last whole tick that fits.
+constexpr uint32_t kMaxWavDataBytes = (0xFFFFFFFFu - 36u) & ~3u;
+
 // Starts the render thread running renderSongToWav(path); `path` must live
 // until joinRenderThread. False when a render thread exists or creation fails.
 bool startRenderThread(const char* path);
+// Waits for the render thread if one was started, then forgets it.
 void joinRenderThread();
 
-// The whole render into `path`. Returns how it ended (also kept for lastRenderResult).
-RenderResult renderSongToWav(const char* path);
+// The whole render into `path`: header, one tick after another until the end
+// test or a cleared renderActive, then the sizes, and the player restored
+// (stopped, its mixing frequency and factors as before). The data never
+// exceed `maxDataBytes` (whole ticks only). On a write error it stops at once
+// and leaves the sizes of the whole frames in the file where it still can.
+// Returns how it ended (also kept for lastRenderResult). Leaves renderActive false.
+RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes = kMaxWavDataBytes);
 RenderResult lastRenderResult();
 
+// Render state: position set, frequency replaced (the old one kept) and
+// factors recomputed, ampFactor = amp x 8, voices and channels reset, global
+// volume 64, tick lengths from the loaded tempo, last-order flag cleared.
 void prepareRender(int32_t frequency, int32_t amp, int32_t position);
+// Channels reset, the saved mixing frequency and its factors back.
 void finishRender();
 
-// The end test, with its side effect on the last-order flag.
+// The end test on the state the last tick left: speed 0, or the start of a
+// row 0 after the last order entry was seen starting at its row 0 (never
+// while a pattern delay repeats). Afterwards records whether this state is
+// the last order entry's row 0.
 bool songEndReached(uint16_t lastPosition);
 
-// One tick of 16-bit stereo output into `out`; returns its byte count.
+// One whole tick (ramps ended, playerTick, voice updates, mixing) as 16-bit
+// stereo without the master volume into `out`, which holds at least
+// samplesPerTick frames; returns its byte count (0 without a MixBuffer).
 int32_t renderTick(int16_t* out);
 
 void clearRenderFlag();
