@@ -4,32 +4,45 @@
 
 #include <cstdint>
 
+#include "mixer/voices.h"
 #include "replayer/channel.h"
 
 namespace zv {
 
 // Starts `note` on `ch` with its current instrument number: note 0 replays
-// lastNote, 97 is key-off. `effect`/`param` matter only for set finetune
-// (E5x) and sample offset (9xx). Sends the trigger to the voice of
-// song.currentChannel at once.
+// lastNote, 97 is key-off, notes above 97 do nothing. `effect`/`param` matter
+// only for set finetune (E5x) and sample offset (9xx). A note whose note +
+// relative note is above 119 only selects the instrument and sample. Sends
+// the trigger to the voice of song.currentChannel at once.
 void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch);
 
 // Sends a trigger (cut + start at `offset` frames) of `sample` to the voice of
-// song.currentChannel.
+// song.currentChannel through noteStartSink.
 void startVoiceSample(const Sample& sample, int32_t offset);
 
+// Where startVoiceSample sends its trigger: updateVoice, unless a test puts an
+// observer here (the note start's only way into the voice layer).
+using NoteStartSink = void (*)(int channelIndex, const VoiceUpdate& update);
+extern NoteStartSink noteStartSink;
+
 // For a row whose volume column or effect is a tone portamento: the note
-// becomes the target instead of being started.
+// becomes the target instead of being started (97 releases the note); with an
+// instrument the sample volumes are restored and the instrument retriggered.
 void preparePortamento(Channel& ch, const NoteCell& cell, bool instrumentGiven);
 
-// Releases the note: sustain released, or silence when there is no volume envelope.
+// Releases the note: a volume envelope leaves its sustain point, without one
+// the channel is silenced at once (quick ramp). The panning envelope is left alone.
 void keyOff(Channel& ch);
 
 // volume and outputVolume = sampleVolume, panning = samplePanning, marked for a quick ramp.
 void restoreSampleVolumes(Channel& ch);
 
 // Restarts the instrument's envelopes, fade-out and auto-vibrato and the
-// channel's modulation phases.
+// channel's modulation phases; keyOn = 1.
 void retriggerInstrument(Channel& ch);
+
+// ch.instrument, or a silent instrument without envelopes while it is null
+// (before the first load).
+const Instrument& instrumentOf(const Channel& ch);
 
 }  // namespace zv
