@@ -1,2 +1,132 @@
-// STUB
-int main() { return 1; }
+// zvtrace: runs the replayer over a module without sound and prints its
+// state after every tick, for finding where playback goes wrong.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/player.h"
+#include "loader/module_loader.h"
+#include "loader/song_memory.h"
+#include "mixer/voices.h"
+#include "replayer/tick_engine.h"
+
+namespace {
+
+constexpr long kDefaultLimit = 200000;
+
+const char* const kUsage =
+    "Usage: zvtrace [-n ticks] [-l limit] [-f hz] module\n"
+    "\n"
+    "Loads the module, sets the replayer up as for playback and runs one\n"
+    "replayer tick after another, printing one line per tick:\n"
+    "\n"
+    "  tick position pattern row counter speed tempo gvol ch0 ch1 ...\n"
+    "\n"
+    "  tick      tick index, from 0\n"
+    "  position  songPosition, pattern patternNumber, row row: the row this\n"
+    "            tick played (read before the tick)\n"
+    "  counter   tickCounter, speed, tempo, gvol (globalVolume): read after\n"
+    "            the tick\n"
+    "  chN       one field per channel of the song, read after the tick:\n"
+    "            finalVolume:finalPanning:finalPeriod:status, the numbers in\n"
+    "            decimal, status as the two hexadecimal digits the voice\n"
+    "            layer is sent (01 volume, 02 period, 04 note, 08 panning,\n"
+    "            10 quick ramp); the status is then sent and cleared\n"
+    "\n"
+    "Fields are separated by one space. Without -n the trace stops after the\n"
+    "tick that leaves the song about to start row 0 of its first order entry\n"
+    "again (outside a pattern delay), or after `limit` ticks.\n"
+    "\n"
+    "  -n ticks  run exactly this many ticks\n"
+    "  -l limit  most ticks without -n (default 200000)\n"
+    "  -f hz     mixing frequency (default 44100)\n"
+    "  -h        this text\n"
+    "\n"
+    "Exit status 0, or 1 when the arguments are wrong or the module does not load.\n";
+
+bool parseCount(const char* text, long& out) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0) return false;
+  out = value;
+  return true;
+}
+
+bool wrappedToStart() {
+  return zv::song.songPosition == 0 && zv::song.row == 0 && zv::song.tickCounter == 1 &&
+         zv::song.patternDelayCounter == 0;
+}
+
+void printTick(long tick, int position, int pattern, int row) {
+  using zv::song;
+  std::printf("%ld %d %d %d %u %u %u %u", tick, position, pattern, row, song.tickCounter,
+              song.speed, song.tempo, song.globalVolume);
+  for (int i = 0; i < song.channelCount && i < zv::kMaxChannels; i++) {
+    const zv::Channel& ch = zv::channels[i];
+    std::printf(" %u:%u:%u:%02x", ch.finalVolume, ch.finalPanning, ch.finalPeriod, ch.status);
+  }
+  std::putchar('\n');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long ticks = -1;
+  long limit = kDefaultLimit;
+  long frequency = 44100;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    long* target = nullptr;
+    if (std::strcmp(arg, "-n") == 0) target = &ticks;
+    if (std::strcmp(arg, "-l") == 0) target = &limit;
+    if (std::strcmp(arg, "-f") == 0) target = &frequency;
+    if (target != nullptr) {
+      if (i + 1 >= argc || !parseCount(argv[i + 1], *target)) {
+        std::fputs(kUsage, stderr);
+        return 1;
+      }
+      i++;
+    } else if (path == nullptr && arg[0] != '-') {
+      path = arg;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 1;
+    }
+  }
+  if (path == nullptr) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+
+  // As the player does it: set-up, load, then the start of playback without
+  // the device.
+  zv::setupReplayer(static_cast<int32_t>(frequency), 1024, true, true);
+  if (!zv::loadModuleFile(path)) {
+    std::fprintf(stderr, "zvtrace: cannot load %s\n", path);
+    return 1;
+  }
+  zv::resetVoices();
+  zv::resetChannels();
+  zv::song.globalVolume = 64;
+  zv::song.samplesPerTick = zv::tickFrames(zv::player.mixingFrequency, zv::song.tempo);
+  zv::player.rampLength = zv::player.mixingFrequency / 200;
+
+  const long count = ticks >= 0 ? ticks : limit;
+  for (long tick = 0; tick < count; tick++) {
+    const int position = zv::song.songPosition;
+    const int pattern = zv::song.patternNumber;
+    const int row = zv::song.row;
+    zv::finishVoiceRamps();
+    zv::playerTick();
+    printTick(tick, position, pattern, row);
+    zv::sendChannelUpdates();
+    if (ticks < 0 && wrappedToStart()) break;
+  }
+  zv::freeSong();
+  return 0;
+}
