@@ -8,7 +8,8 @@
 namespace zv {
 
 // Reads the whole file and loads it. False when the file cannot be read whole
-// (missing, a directory, 2^32 bytes or more, short read) or does not load.
+// (missing, not a regular file, 2^32 bytes or more, short read) or does not
+// load; the song is untouched when the file could not be read.
 bool loadModuleFile(const char* path);
 
 // Loads a module from a caller-owned block (not kept). Releases the previous
@@ -21,5 +22,21 @@ bool readModModule(ModuleReader& reader);
 // The closing steps shared by both readers: restart position limited, song
 // rewound, samples prepared, songLoaded set. Returns true.
 bool finishLoadedSong();
+
+// Steps of the XM reading. Each returns false when the load must fail.
+// The patterns 0..patternCount-1, from the reader's position.
+bool readXmPatterns(ModuleReader& reader, uint16_t patternCount);
+// Instrument `number`'s header and sample headers.
+bool readXmInstrument(ModuleReader& reader, int number);
+// Instrument `number`'s sample data.
+bool readXmSampleData(ModuleReader& reader, int number);
+
+// Row counts above this fail an XM pattern that has packed data.
+constexpr uint16_t kMaxPatternRows = 1024;
+
+// Sample bytes that a load may allocate beyond what the file supplies (a
+// truncated file still gets full-length sample blocks). A file whose sample
+// headers claim more fails: no file of that shape could justify it.
+constexpr uint64_t kUnsuppliedSampleBytesLimit = uint64_t{16} << 20;
 
 }  // namespace zv

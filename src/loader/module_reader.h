@@ -21,6 +21,17 @@ struct ModuleReader {
   // Moves to `target` (clamped to the end, which sets atEnd) and clears atEnd
   // otherwise. A target before the start moves to the end (nothing valid lies there).
   void seek(const uint8_t* target);
+
+  // seek() by offset from the start, without forming a pointer outside the data.
+  void seekTo(uint64_t offset);
+
+  // seek() forward by n bytes from the current position.
+  void skip(uint64_t n);
+
+  // Like read(), but hands out the bytes in place instead of copying them:
+  // returns a pointer to them and stores their count (min(remaining, n), 0
+  // when atEnd is set) in `available`. The cursor advances as read() would.
+  const uint8_t* take(size_t n, size_t& available);
 };
 
 ModuleReader makeModuleReader(const uint8_t* data, uint64_t size);
