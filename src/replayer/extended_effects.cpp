@@ -1,0 +1,143 @@
+// The extended command Exy: two tables of 16 sub-operations, given y.
+// E5y (finetune) is done by the note start, E90 and ED1..EDF on the first
+// tick by the tick engine.
+#include "replayer/effects.h"
+#include "replayer/notes.h"
+
+namespace zv {
+
+namespace {
+
+void none(Channel&, uint8_t) {}
+
+uint8_t withMemory(uint8_t y, uint8_t& memory) {
+  if (y == 0) y = memory;
+  memory = y;
+  return y;
+}
+
+void cut(Channel& ch) {
+  ch.volume = 0;
+  ch.outputVolume = 0;
+  ch.status |= Channel::volumeChanged | Channel::quickRamp;
+}
+
+void finePortamentoUp(Channel& ch, uint8_t y) {
+  portamentoUp(ch, static_cast<uint16_t>(4 * withMemory(y, ch.finePortaUpMemory)));
+}
+
+void finePortamentoDown(Channel& ch, uint8_t y) {
+  portamentoDown(ch, static_cast<uint16_t>(4 * withMemory(y, ch.finePortaDownMemory)));
+}
+
+void glissandoControl(Channel& ch, uint8_t y) { ch.glissando = y; }
+
+void vibratoControl(Channel& ch, uint8_t y) {
+  ch.waveControl = static_cast<uint8_t>((ch.waveControl & 0xF0) | y);
+}
+
+// y = 0 marks the loop start; y > 0 jumps back there y times.
+void patternLoop(Channel& ch, uint8_t y) {
+  if (y == 0) {
+    ch.patternLoopRow = static_cast<uint8_t>(song.row);
+    return;
+  }
+  if (ch.patternLoopCount == 0) {
+    ch.patternLoopCount = y;
+  } else if (--ch.patternLoopCount == 0) {
+    return;
+  }
+  song.breakRow = ch.patternLoopRow;
+  song.patternLoopJump = 1;
+}
+
+void tremoloControl(Channel& ch, uint8_t y) {
+  ch.waveControl = static_cast<uint8_t>((ch.waveControl & 0x0F) | (y << 4));
+}
+
+void retriggerLater(Channel& ch, uint8_t y) {
+  if (y == 0 || tickInRow() % y != 0) return;
+  startNote(0, 0, 0, ch);
+  retriggerInstrument(ch);
+}
+
+void fineVolumeUp(Channel& ch, uint8_t y) {
+  const int v = ch.volume + withMemory(y, ch.fineVolumeUpMemory);
+  ch.volume = static_cast<uint8_t>(v < 64 ? v : 64);
+  ch.outputVolume = ch.volume;
+  ch.status |= Channel::volumeChanged;
+}
+
+void fineVolumeDown(Channel& ch, uint8_t y) {
+  const int v = ch.volume - withMemory(y, ch.fineVolumeDownMemory);
+  ch.volume = static_cast<uint8_t>(v > 0 ? v : 0);
+  ch.outputVolume = ch.volume;
+  ch.status |= Channel::volumeChanged;
+}
+
+void noteCutFirst(Channel& ch, uint8_t y) {
+  if (y == 0) cut(ch);
+}
+
+void noteCutLater(Channel& ch, uint8_t y) {
+  if (tickInRow() == y) cut(ch);
+}
+
+// The row left for later by the note delay, played now. A delayed key-off
+// releases the note like a key-off read on the row's first tick, without
+// the instrument retrigger that would take the release back.
+void noteDelayLater(Channel& ch, uint8_t y) {
+  if (tickInRow() != y) return;
+  const uint8_t note = ch.noteAndInstrument & 0xFF;
+  const bool instrumentByte = (ch.noteAndInstrument >> 8) != 0;
+  startNote(note, 0, 0, ch);
+  if (instrumentByte) restoreSampleVolumes(ch);
+  if (note != kKeyOffNote) retriggerInstrument(ch);
+  reapplyVolumeColumn(ch);
+}
+
+void patternDelay(Channel&, uint8_t y) {
+  if (song.patternDelayCounter == 0) song.patternDelay = static_cast<uint8_t>(y + 1);
+}
+
+}  // namespace
+
+const EffectOperation firstTickExtended[16] = {
+    none,                // 0
+    finePortamentoUp,    // 1
+    finePortamentoDown,  // 2
+    glissandoControl,    // 3
+    vibratoControl,      // 4
+    none,                // 5 set finetune
+    patternLoop,         // 6
+    tremoloControl,      // 7
+    none,                // 8
+    none,                // 9 retrigger
+    fineVolumeUp,        // A
+    fineVolumeDown,      // B
+    noteCutFirst,        // C
+    none,                // D note delay
+    patternDelay,        // E
+    none,                // F
+};
+
+const EffectOperation laterTickExtended[16] = {
+    none,            // 0
+    none,            // 1
+    none,            // 2
+    none,            // 3
+    none,            // 4
+    none,            // 5
+    none,            // 6
+    none,            // 7
+    none,            // 8
+    retriggerLater,  // 9
+    none,            // A
+    none,            // B
+    noteCutLater,    // C
+    noteDelayLater,  // D
+    none,            // E
+    none,            // F
+};
+
+}  // namespace zv
