@@ -1,9 +1,216 @@
-// STUB
 #include "mixer/mix_routines.h"
+
+#include <algorithm>
+
+#include "audio/player_settings.h"
 
 namespace zv {
 
-const MixRoutine mixRoutines[16] = {};
-void mixVoice(Voice&, int32_t, int32_t) {}
+namespace {
+
+constexpr uint32_t kAccumulatorStart = 0x8058;  // lower half of F at a call's start
+constexpr uint32_t kAccumulatorNudge = 8;       // added to it with every output sample
+constexpr uint32_t kLongestStretch = 65535;
+constexpr int64_t kOne = int64_t{1} << 32;  // one element in the 32.32 position
+
+// One stretch of output samples, within which neither the sample end nor the
+// end of a ramp falls. The position is a 32.32 value: the element index (from
+// `base`, negative on a mirrored pass) above the 32-bit accumulator F, so one
+// 64-bit addition per sample moves F and carries into the index.
+struct Stretch {
+  int64_t position;
+  int64_t increment;
+  int32_t* out;     // first frame to add into
+  uint32_t left;    // gains in use; wrap like the 32-bit sums they come from
+  uint32_t right;
+  uint32_t deltaLeft;
+  uint32_t deltaRight;
+};
+
+inline int32_t wrapAdd(int32_t sum, int32_t value) {
+  return static_cast<int32_t>(static_cast<uint32_t>(sum) + static_cast<uint32_t>(value));
+}
+
+// Element i of 8-bit or 16-bit data on the 16-bit scale.
+template <typename Element>
+inline int32_t element(const Element* base, int64_t i) {
+  if constexpr (sizeof(Element) == 1) return static_cast<int32_t>(base[i]) * 256;
+  else return base[i];
+}
+
+// floor(I x gain / 2^20) with a 64-bit product, truncated to 32 bits.
+inline int32_t scaled(int32_t value, uint32_t gain) {
+  return static_cast<int32_t>((static_cast<int64_t>(value) * static_cast<int32_t>(gain)) >> 20);
+}
+
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+inline void mixOneSample(const Element* base, Stretch& s) {
+  const int64_t i = s.position >> 32;
+  int32_t value = element(base, i);
+  if constexpr (kInterpolate) {
+    const uint32_t f = static_cast<uint32_t>(s.position);
+    const int64_t d = element(base, i + 1) - value;
+    value += 2 * static_cast<int32_t>((d * f) >> 33);
+  }
+  const int32_t left = scaled(value, s.left);
+  s.out[0] = wrapAdd(s.out[0], left);
+  s.out[1] = wrapAdd(s.out[1], kCentred ? left : scaled(value, s.right));
+  s.out += 2;
+  s.position += s.increment;
+  if constexpr (kRamp) {
+    s.left += s.deltaLeft;
+    if constexpr (!kCentred) s.right += s.deltaRight;
+  }
+}
+
+// `count` samples, the remainder of a division by four first, then four at a time.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+void mixSamples(const Element* base, Stretch& s, uint32_t count) {
+  Stretch r = s;  // in registers for the whole loop
+  for (uint32_t n = count & 3; n != 0; --n) mixOneSample<Element, kInterpolate, kRamp, kCentred>(base, r);
+  for (uint32_t n = count >> 2; n != 0; --n) {
+    mixOneSample<Element, kInterpolate, kRamp, kCentred>(base, r);
+    mixOneSample<Element, kInterpolate, kRamp, kCentred>(base, r);
+    mixOneSample<Element, kInterpolate, kRamp, kCentred>(base, r);
+    mixOneSample<Element, kInterpolate, kRamp, kCentred>(base, r);
+  }
+  s = r;
+}
+
+// Output samples until the position first reaches or passes `end`: one
+// division. The result can exceed 32 bits (a step of 1/65536 from 65535 frames away).
+inline uint64_t samplesToEnd(const Voice& v) {
+  if (v.step == 0) return kLongestStretch;
+  const uint32_t d = static_cast<uint32_t>(std::min<int64_t>(int64_t{v.end} - v.position - 1, kLongestStretch));
+  const uint32_t q = d * 65536u + (65535u - (v.fraction >> 16));
+  return uint64_t{q / v.step} + 1;
+}
+
+// Wraps a position at or past the end of a looped voice: loopLength is
+// subtracted, and backwards toggled, as often as it takes (in one division).
+// False when the voice stopped instead (no loop, or an empty one).
+inline bool wrapAtEnd(Voice& v, int64_t& position) {
+  if ((v.flags & Voice::loopKind) == 0 || v.loopLength <= 0) {
+    v.flags = Voice::stopped;
+    return false;
+  }
+  const int64_t wraps = (position - v.end) / v.loopLength + 1;
+  position -= wraps * v.loopLength;
+  if (wraps & 1) v.flags ^= Voice::backwards;
+  return true;
+}
+
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+void mixRoutine(Voice& v, int32_t count, int32_t offset) {
+  if (count <= 0) return;
+  Stretch s;
+  s.out = player.mixBuffer + 2 * static_cast<int64_t>(offset);
+  if constexpr (kRamp) {
+    s.deltaLeft = static_cast<uint32_t>(v.rampDeltaLeft);
+    s.deltaRight = static_cast<uint32_t>(v.rampDeltaRight);
+  } else {
+    s.left = static_cast<uint32_t>(v.targetLeft);
+    s.right = static_cast<uint32_t>(v.targetRight);
+    s.deltaLeft = s.deltaRight = 0;
+  }
+  uint32_t lower = kAccumulatorStart;
+  uint32_t remaining = static_cast<uint32_t>(count);
+  while (remaining != 0) {
+    if (v.position < 0 || v.position >= v.end) {  // only a voice set up by hand gets here
+      int64_t position = v.position;
+      if (position < 0 || !wrapAtEnd(v, position)) {
+        v.flags = Voice::stopped;
+        return;
+      }
+      v.position = static_cast<int32_t>(position);
+      continue;
+    }
+    uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(samplesToEnd(v), remaining));
+    if constexpr (kRamp) {
+      if (v.rampSamplesLeft > 0) {
+        m = std::min(m, static_cast<uint32_t>(v.rampSamplesLeft));
+        v.rampSamplesLeft -= static_cast<int32_t>(m);
+      } else {
+        s.deltaLeft = s.deltaRight = 0;
+      }
+      s.left = static_cast<uint32_t>(v.currentLeft);
+      s.right = static_cast<uint32_t>(v.currentRight);
+    }
+
+    const bool mirrored = (v.flags & 0x06) == 0x06;
+    const uint32_t fractionFlip = mirrored ? 0xFFFF0000u : 0;
+    const uint32_t step = mirrored ? 0u - v.step : v.step;
+    const int64_t index = mirrored ? -1 - int64_t{v.position} : int64_t{v.position};
+    const uint32_t f = ((v.fraction & 0xFFFF0000u) ^ fractionFlip) + lower;
+    s.position = index * kOne + f;
+    s.increment = int64_t{static_cast<int32_t>(step) >> 16} * kOne + (((step & 0xFFFFu) << 16) + kAccumulatorNudge);
+    const Element* base = reinterpret_cast<const Element*>(mirrored ? v.reverseBase : v.sampleData);
+    mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, m);
+
+    const int64_t endIndex = s.position >> 32;
+    const uint32_t endF = static_cast<uint32_t>(s.position) ^ fractionFlip;
+    lower = endF & 0xFFFFu;
+    int64_t position = mirrored ? -1 - endIndex : endIndex;
+    uint32_t fraction = endF & 0xFFFF0000u;
+    if constexpr (kRamp) {
+      v.currentLeft = static_cast<int32_t>(s.left);
+      v.currentRight = kCentred ? static_cast<int32_t>(static_cast<uint32_t>(v.currentRight) + m * s.deltaRight)
+                                : static_cast<int32_t>(s.right);
+    }
+    remaining -= m;
+    if (position >= v.end && !wrapAtEnd(v, position)) return;
+    // A zero step on a backward pass creeps towards the loop start through the
+    // accumulator's carries; it is held there so reads stay inside the loop.
+    if (mirrored && position < v.loopStart) {
+      position = v.loopStart;
+      fraction = 0;
+    }
+    v.position = static_cast<int32_t>(position);
+    v.fraction = fraction;
+  }
+}
+
+}  // namespace
+
+const MixRoutine mixRoutines[16] = {
+    mixRoutine<int8_t, false, false, false>,  mixRoutine<int8_t, true, false, false>,
+    mixRoutine<int8_t, false, true, false>,   mixRoutine<int8_t, true, true, false>,
+    mixRoutine<int16_t, false, false, false>, mixRoutine<int16_t, true, false, false>,
+    mixRoutine<int16_t, false, true, false>,  mixRoutine<int16_t, true, true, false>,
+    mixRoutine<int8_t, false, false, true>,   mixRoutine<int8_t, true, false, true>,
+    mixRoutine<int8_t, false, true, true>,    mixRoutine<int8_t, true, true, true>,
+    mixRoutine<int16_t, false, false, true>,  mixRoutine<int16_t, true, false, true>,
+    mixRoutine<int16_t, false, true, true>,   mixRoutine<int16_t, true, true, true>,
+};
+
+namespace {
+
+// No sound: the position moves by count x step in exact 16.16 arithmetic.
+void advanceSilently(Voice& v, int32_t count) {
+  const uint64_t p = uint64_t{static_cast<uint32_t>(count)} * v.step;
+  const uint64_t lo = (p & 0xFFFFu) + (v.fraction >> 16);
+  int64_t position = int64_t{v.position} + static_cast<int64_t>(p >> 16) + static_cast<int64_t>(lo >> 16);
+  if (position >= v.end && !wrapAtEnd(v, position)) return;
+  v.position = static_cast<int32_t>(position);
+  v.fraction = static_cast<uint32_t>(lo & 0xFFFFu) << 16;
+}
+
+}  // namespace
+
+void mixVoice(Voice& voice, int32_t count, int32_t offset) {
+  if (voice.flags & Voice::stopped) return;
+  if (count <= 0) return;
+  const bool ramping = player.volumeRamping;
+  if (voice.targetLeft == 0 && voice.targetRight == 0 &&
+      (!ramping || (voice.currentLeft == 0 && voice.currentRight == 0))) {
+    advanceSilently(voice, count);
+    return;
+  }
+  // Never add outside the MixBuffer.
+  if (player.mixBuffer == nullptr || offset < 0 || count > player.mixBufferFrames - offset) return;
+  const bool centred = ramping ? (voice.currentLeft == voice.currentRight && voice.rampDeltaLeft == voice.rampDeltaRight)
+                               : voice.targetLeft == voice.targetRight;
+  mixRoutines[(voice.mixRoutine & 7) + (centred ? 8 : 0)](voice, count, offset);
+}
 
 }  // namespace zv
