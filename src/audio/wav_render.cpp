@@ -148,7 +148,8 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
 
   const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
   prepareRender(frequency, amp, 0);
-  renderActive = true;
+  // renderActive is not set again here: the caller set it before the render
+  // began, and a key or SIGTERM that cleared it since must not be lost.
   maxDataBytes &= ~3u;
   uint32_t total = 0;       // bytes of whole ticks made
   int32_t pendingFrames = 0;  // made but not yet written

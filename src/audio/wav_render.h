@@ -30,7 +30,9 @@ bool startRenderThread(const char* path);
 void joinRenderThread();
 
 // The whole render into `path`: header, one tick after another until the end
-// test or a cleared renderActive, then the sizes, and the player restored
+// test or a cleared renderActive (the caller sets it before the render
+// starts; a render whose flag is already clear writes no data), then the
+// sizes, and the player restored
 // (stopped, its mixing frequency and factors as before). The data never
 // exceed `maxDataBytes` (whole ticks only). On a write error it stops at once
 // and leaves the sizes of the whole frames in the file where it still can.

@@ -1,0 +1,115 @@
+#include "audio/audio_support.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "audio/player.h"
+#include "audio/wav_render.h"
+#include "replayer/song.h"
+
+namespace zv::test {
+
+void resetPlayer(int32_t frequency, bool interpolation, bool volumeRamping) {
+  renderActive = false;
+  stopPlayback();
+  setupReplayer(frequency, 1024, interpolation, volumeRamping);
+  setAmp(4);
+  setMasterVolume(256);
+  song.paused = 0;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zelvix-audio-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  // Read-only subfolders made by a test must become writable to be removed.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
+bool tag(const std::vector<uint8_t>& b, size_t at, const char* text) {
+  return std::memcmp(b.data() + at, text, 4) == 0;
+}
+
+}  // namespace
+
+WavInfo parseWav(const std::vector<uint8_t>& file) {
+  WavInfo info;
+  if (file.size() < 44) return info;
+  info.riffSize = le32(file, 4);
+  info.sampleRate = le32(file, 24);
+  info.byteRate = le32(file, 28);
+  info.dataSize = le32(file, 40);
+  info.data.assign(file.begin() + 44, file.end());
+  info.wellFormed = tag(file, 0, "RIFF") && tag(file, 8, "WAVE") && tag(file, 12, "fmt ") &&
+                    le32(file, 16) == 16 && le16(file, 20) == 1 && le16(file, 22) == 2 &&
+                    le16(file, 32) == 4 && le16(file, 34) == 16 && tag(file, 36, "data") &&
+                    info.byteRate == info.sampleRate * 4 && info.dataSize == file.size() - 44 &&
+                    info.riffSize == info.dataSize + 36 && info.dataSize % 4 == 0;
+  return info;
+}
+
+ManualRender renderByTicks(uint32_t maxDataBytes) {
+  ManualRender result;
+  const int32_t frequency = player.mixingFrequency;
+  std::vector<int16_t> tick(static_cast<size_t>(maxTickFrames(frequency)) * 2);
+  stopPlayback();
+  allocateMixBuffer(maxTickFrames(frequency));
+  const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
+  prepareRender(frequency, player.amp, 0);
+  size_t total = 0;
+  while (!songEndReached(lastPosition)) {
+    const int32_t bytes = renderTick(tick.data());
+    if (total + static_cast<size_t>(bytes) > maxDataBytes) break;
+    const auto* raw = reinterpret_cast<const uint8_t*>(tick.data());
+    result.data.insert(result.data.end(), raw, raw + bytes);
+    result.tickBytes.push_back(bytes);
+    total += static_cast<size_t>(bytes);
+  }
+  freeMixBuffer();
+  finishRender();
+  stopPlayback();
+  return result;
+}
+
+XmModuleSpec toneSong(int rows, int channels, int orders) {
+  XmModuleSpec spec;
+  spec.channelCount = static_cast<uint16_t>(channels);
+  spec.songLength = static_cast<uint16_t>(orders);
+  XmSampleSpec sample = squareSample(64);
+  sample.loopKind = 1;
+  sample.loopStart = 0;
+  sample.loopLength = 64;
+  spec.instruments.push_back(instrumentWith(sample));
+  spec.patterns.push_back(XmPatternSpec{});
+  spec.patterns[0].rows = static_cast<uint16_t>(rows);
+  spec.patterns[0].cells.resize(static_cast<size_t>(rows * channels));
+  NoteCell& first = spec.cell(0, 0, 0);
+  first.note = 49;
+  first.instrument = 1;
+  return spec;
+}
+
+}  // namespace zv::test
