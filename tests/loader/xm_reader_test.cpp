@@ -1,0 +1,783 @@
+// The XM reader, through loadModuleFromMemory, with modules built by the
+// test module writer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "loader/module_loader.h"
+#include "loader/song_memory.h"
+#include "loader_test_support.h"
+#include "replayer/pitch.h"
+#include "support/module_writer.h"
+
+namespace zv::test {
+namespace {
+
+const NoteCell& cellAt(int pattern, int row, int channel) {
+  return song.patterns[pattern][row * song.channelCount + channel];
+}
+
+bool sameCell(const NoteCell& a, const NoteCell& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// After a failed load past the header: nothing of the song's blocks remains.
+void expectReleasedAfterFailure() {
+  EXPECT_EQ(song.songLoaded, 0);
+  for (const Instrument* ins : song.instruments) EXPECT_EQ(ins, nullptr);
+  for (int n = 0; n < kPatternSlots; ++n) {
+    EXPECT_EQ(song.patterns[n], nullptr);
+    EXPECT_EQ(song.patternRows[n], 64);
+  }
+}
+
+// After a rejected header: released by freeSong, only the empty instrument 0 left.
+void expectRejectedHeader() {
+  EXPECT_EQ(song.songLoaded, 0);
+  ASSERT_NE(song.instruments[0], nullptr);
+  EXPECT_EQ(song.instruments[0]->samples[0].volume, 0);
+  for (int i = 1; i < kInstrumentSlots; ++i) EXPECT_EQ(song.instruments[i], nullptr);
+  for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
+}
+
+XmModuleSpec oneNoteSong(uint16_t version = 0x0104) {
+  XmModuleSpec spec;
+  spec.version = version;
+  spec.cell(0, 0, 0) = {49, 1, 0x40, 0x0F, 3};
+  spec.instruments.push_back(instrumentWith(squareSample(64)));
+  return spec;
+}
+
+// ------------------------------------------------------------------ header
+
+TEST(XmHeader, A336ByteFileIsRejectedAndOneMoreByteLoads) {
+  XmModuleSpec spec;  // no patterns, no instruments: exactly the header
+  std::vector<uint8_t> bytes = writeXm(spec);
+  ASSERT_EQ(bytes.size(), 336u);
+  EXPECT_FALSE(loadBytes(bytes));
+  expectRejectedHeader();
+
+  bytes.push_back(0);
+  ASSERT_TRUE(loadBytes(bytes));
+  EXPECT_EQ(song.songLoaded, 1);
+  EXPECT_EQ(song.instrumentCount, 0);
+  for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
+  ASSERT_NE(song.instruments[0], nullptr);
+  EXPECT_EQ(song.instruments[0]->samples[0].volume, 0);
+
+  // A header size of 277 puts the body at the end of a 337-byte file.
+  spec.headerSize = 277;
+  bytes = writeXm(spec);
+  bytes.resize(337);
+  EXPECT_FALSE(loadBytes(bytes));
+}
+
+TEST(XmHeader, EachInvalidFieldRejectsTheFile) {
+  struct Case {
+    const char* what;
+    void (*edit)(XmModuleSpec&);
+  };
+  const Case cases[] = {
+      {"version 0x0101", [](XmModuleSpec& s) { s.version = 0x0101; }},
+      {"version 0x0105", [](XmModuleSpec& s) { s.version = 0x0105; }},
+      {"0 channels", [](XmModuleSpec& s) { s.channelCount = 0; }},
+      {"1 channel", [](XmModuleSpec& s) { s.channelCount = 1; }},
+      {"3 channels", [](XmModuleSpec& s) { s.channelCount = 3; }},
+      {"33 channels", [](XmModuleSpec& s) { s.channelCount = 33; }},
+      {"34 channels", [](XmModuleSpec& s) { s.channelCount = 34; }},
+      {"257 patterns", [](XmModuleSpec& s) { s.patternCountOverride = 257; }},
+      {"129 instruments", [](XmModuleSpec& s) { s.instrumentCountOverride = 129; }},
+      {"signature without its space", [](XmModuleSpec& s) { s.signature = "Extended Module:!"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    XmModuleSpec spec = oneNoteSong();
+    c.edit(spec);
+    EXPECT_FALSE(loadBytes(writeXm(spec)));
+    expectRejectedHeader();
+  }
+  // Header sizes written into a complete file, which the writer would otherwise pad.
+  std::vector<uint8_t> bytes = writeXm(oneNoteSong());
+  for (int64_t headerSize : {static_cast<int64_t>(bytes.size()) - 60, int64_t{INT32_MAX}, int64_t{-61}, int64_t{INT32_MIN}}) {
+    SCOPED_TRACE(headerSize);
+    std::vector<uint8_t> edited = bytes;
+    for (int i = 0; i < 4; ++i) edited[60 + i] = static_cast<uint8_t>(static_cast<uint64_t>(headerSize) >> (8 * i));
+    EXPECT_FALSE(loadBytes(edited));
+    expectRejectedHeader();
+  }
+}
+
+TEST(XmHeader, BoundaryValuesAreAccepted) {
+  for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+    for (uint16_t channels : {2, 32}) {
+      XmModuleSpec spec = oneNoteSong(version);
+      spec.channelCount = channels;
+      spec.patterns.clear();
+      spec.cell(0, 63, channels - 1) = {1, 1, 0, 0, 0};
+      ASSERT_TRUE(loadBytes(writeXm(spec))) << version << " " << channels;
+      EXPECT_EQ(song.channelCount, channels);
+      EXPECT_EQ(song.formatVersion, version);
+      EXPECT_EQ(cellAt(0, 63, channels - 1).note, 1);
+    }
+  }
+  XmModuleSpec spec;
+  spec.patterns.resize(256);
+  spec.patterns[255].rows = 2;
+  spec.cell(255, 1, 3) = {5, 0, 0, 0, 0};
+  for (int i = 0; i < 128; ++i) spec.instruments.push_back(XmInstrumentSpec{});
+  spec.instruments[127] = instrumentWith(squareSample(10));
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.instrumentCount, 128);
+  EXPECT_EQ(song.patternRows[255], 2);
+  EXPECT_EQ(cellAt(255, 1, 3).note, 5);
+  ASSERT_NE(song.instruments[128], nullptr);
+  EXPECT_EQ(song.instruments[128]->samples[0].length, 10);
+}
+
+TEST(XmHeader, FieldsAreStored) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.name = "abcdefghijklmnopqrstUVW";  // only 20 bytes are in the file
+  spec.songLength = 300;                   // not limited to 256
+  spec.restartPosition = 7;
+  spec.flags = 0xFFFE;                     // bit 0 clear: Amiga frequencies
+  spec.orderList[0] = 0;
+  spec.orderList[255] = 9;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_STREQ(song.name, "abcdefghijklmnopqrst");
+  EXPECT_EQ(song.songLength, 300);
+  EXPECT_EQ(song.restartPosition, 7);
+  EXPECT_EQ(song.linearFrequencies, 0);
+  EXPECT_EQ(song.periodTable, amigaPeriodTable);
+  EXPECT_EQ(song.orderList[255], 9);
+  EXPECT_EQ(song.instrumentCount, 1);
+  EXPECT_EQ(song.speed, 6);
+  EXPECT_EQ(song.tempo, 125);
+
+  spec.flags = 1;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.linearFrequencies, 1);
+  EXPECT_EQ(song.periodTable, linearPeriodTable);
+}
+
+TEST(XmHeader, SpeedAndTempoZeroGetDefaults) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.speed = 0;
+  spec.tempo = 0;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.speed, 1);
+  EXPECT_EQ(song.tempo, 125);
+  spec.speed = 31;
+  spec.tempo = 255;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.speed, 31);
+  EXPECT_EQ(song.tempo, 255);
+}
+
+TEST(XmHeader, RestartPositionAboveSongLengthBecomesZero) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.songLength = 5;
+  spec.restartPosition = 6;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.restartPosition, 0);
+  spec.restartPosition = 5;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.restartPosition, 5);
+}
+
+TEST(XmHeader, LongerHeaderMovesTheBody) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.headerSize = 400;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(cellAt(0, 0, 0).note, 49);
+  EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
+}
+
+TEST(XmHeader, LoadRewindsToTheFirstOrderEntry) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.orderList[0] = 1;
+  spec.patterns.resize(2);
+  spec.patterns[1].rows = 20;
+  spec.cell(1, 0, 0) = {2, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.songPosition, 0);
+  EXPECT_EQ(song.patternNumber, 1);
+  EXPECT_EQ(song.patternLength, 20);
+  EXPECT_EQ(song.row, 0);
+  EXPECT_EQ(song.tickCounter, 1);
+}
+
+// ------------------------------------------------------------------ patterns
+
+TEST(XmPatterns, PackingsAndVersionsGiveTheSameCells) {
+  for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+    for (XmPacking packing : {XmPacking::packed, XmPacking::unpacked, XmPacking::alternating}) {
+      SCOPED_TRACE(testing::Message() << version << " packing " << static_cast<int>(packing));
+      XmModuleSpec spec = oneNoteSong(version);
+      spec.patterns[0].rows = 8;
+      spec.patterns[0].packing = packing;
+      spec.cell(0, 3, 2) = {97, 0, 0, 0, 0};
+      spec.cell(0, 7, 3) = {0, 0, 0, 0x0E, 0xC1};
+      spec.cell(0, 5, 1) = {96, 128, 0xFF, 35, 0xFF};
+      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      ASSERT_NE(song.patterns[0], nullptr);
+      EXPECT_EQ(song.patternRows[0], 8);
+      for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 4; ++c) {
+          EXPECT_TRUE(sameCell(cellAt(0, r, c), spec.patterns[0].cells[r * 4 + c])) << r << "," << c;
+        }
+      }
+    }
+  }
+}
+
+TEST(XmPatterns, HeaderLengthDecidesWhereThePackedDataStart) {
+  for (uint16_t version : {0x0102, 0x0104}) {
+    for (int32_t headerLength : {0, 5, 20}) {
+      SCOPED_TRACE(testing::Message() << version << " header length " << headerLength);
+      XmModuleSpec spec = oneNoteSong(version);
+      spec.patterns[0].headerLength = headerLength;
+      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      EXPECT_TRUE(sameCell(cellAt(0, 0, 0), NoteCell{49, 1, 0x40, 0x0F, 3}));
+      EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
+    }
+  }
+}
+
+TEST(XmPatterns, PackedSizeZeroGivesAnAbsentPatternOf64Rows) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.patterns.resize(2);
+  spec.patterns[0].rows = 32;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  spec.cell(1, 0, 1) = {3, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patterns[0], nullptr);
+  EXPECT_EQ(song.patternRows[0], 64);
+  EXPECT_EQ(cellAt(1, 0, 1).note, 3);
+}
+
+TEST(XmPatterns, AllZeroCellsAreNotKept) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.patterns.resize(2);
+  spec.patterns[1].rows = 10;
+  spec.patterns[1].packing = XmPacking::unpacked;
+  spec.patterns[1].cells.assign(40, NoteCell{});
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patterns[1], nullptr);
+  EXPECT_EQ(song.patternRows[1], 64);
+}
+
+TEST(XmPatterns, FlagBytesConsumeOnlyTheirFields) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.patterns[0].rows = 2;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{
+      0x80,                    // empty, one byte
+      0x9F, 1, 2, 3, 4, 5,     // all five fields, six bytes
+      0x83, 10, 11,            // note and instrument
+      0x90, 0x33,              // parameter only
+      0xE0,                    // bits 5 and 6 ignored: empty
+      0xE4, 0x20,              // volume column, bits 5 and 6 ignored
+      60, 1, 0, 0, 0,          // unpacked
+      0x88, 0x0F};             // effect only
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const NoteCell expected[8] = {{0, 0, 0, 0, 0},  {1, 2, 3, 4, 5},  {10, 11, 0, 0, 0}, {0, 0, 0, 0, 0x33},
+                                {0, 0, 0, 0, 0},  {0, 0, 0x20, 0, 0}, {60, 1, 0, 0, 0},  {0, 0, 0, 0x0F, 0}};
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], expected[i])) << i;
+}
+
+TEST(XmPatterns, NotesAbove97LoadAsNoNote) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.channelCount = 2;
+  spec.patterns[0].rows = 256 - 96;
+  std::vector<uint8_t> raw;
+  for (int note = 96; note <= 255; ++note) {
+    raw.insert(raw.end(), {0x81, static_cast<uint8_t>(note)});                  // packed note field
+    raw.insert(raw.end(), {static_cast<uint8_t>(note < 128 ? note : 0), 1, 0, 0, 0});  // unpacked
+  }
+  spec.patterns[0].rawPackedData = raw;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  for (int note = 96; note <= 255; ++note) {
+    int row = note - 96;
+    uint8_t expected = note <= 97 ? static_cast<uint8_t>(note) : 0;
+    EXPECT_EQ(cellAt(0, row, 0).note, expected) << note;
+    if (note < 128) {
+      EXPECT_EQ(cellAt(0, row, 1).note, expected) << note;
+    }
+    EXPECT_EQ(cellAt(0, row, 1).instrument, 1);
+  }
+}
+
+// Decoding in place inside the cell block would overwrite packed bytes not
+// yet read once six-byte cells follow one-byte cells: the cells must be what
+// the packed bytes say.
+TEST(XmPatterns, CellsEqualThePackedBytesWhateverTheirMix) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.channelCount = 2;
+  spec.patterns[0].rows = 4;
+  spec.patterns[0].cells.assign(8, NoteCell{});
+  for (int i = 4; i < 8; ++i) {
+    spec.patterns[0].cells[i] = {static_cast<uint8_t>(10 + i), static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 + i),
+                                 static_cast<uint8_t>(i), static_cast<uint8_t>(0xA0 + i)};
+  }
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], spec.patterns[0].cells[i])) << i;
+
+  // Packed data longer than the whole cell block (two six-byte cells, ten bytes of cells).
+  spec.patterns[0].rows = 1;
+  spec.patterns[0].cells = {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_TRUE(sameCell(song.patterns[0][0], NoteCell{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(sameCell(song.patterns[0][1], NoteCell{6, 7, 8, 9, 10}));
+}
+
+TEST(XmPatterns, DecodingStopsWhenTheBlockIsFull) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.channelCount = 2;
+  spec.patterns.resize(2);
+  spec.patterns[0].rows = 1;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 5, 0x81, 6, 0x81, 7, 0x9F, 1, 1, 1, 1, 1};
+  spec.cell(1, 0, 0) = {8, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patternRows[0], 1);
+  EXPECT_EQ(cellAt(0, 0, 0).note, 5);
+  EXPECT_EQ(cellAt(0, 0, 1).note, 6);
+  // The next pattern starts after the declared packed size.
+  EXPECT_EQ(cellAt(1, 0, 0).note, 8);
+  EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
+}
+
+TEST(XmPatterns, PackedDataCutByTheEndReadAsZeroBytes) {
+  XmModuleSpec spec;
+  spec.patterns.resize(1);
+  spec.patterns[0].rows = 2;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 7, 0x9F, 1, 2};
+  spec.patterns[0].packedSizeOverride = 40;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));  // no instruments follow
+  EXPECT_TRUE(sameCell(cellAt(0, 0, 0), NoteCell{7, 0, 0, 0, 0}));
+  EXPECT_TRUE(sameCell(cellAt(0, 0, 1), NoteCell{1, 2, 0, 0, 0}));
+  for (int i = 2; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], NoteCell{})) << i;
+
+  // An unpacked cell cut after its note.
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x80, 0x80, 0x80, 50};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_TRUE(sameCell(cellAt(0, 0, 3), NoteCell{50, 0, 0, 0, 0}));
+}
+
+TEST(XmPatterns, RowCountsUpTo1024LoadWithTheirWholeBlock) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.channelCount = 32;
+  spec.patterns.clear();
+  spec.patterns.resize(2);
+  spec.patterns[0].rows = 1024;  // 163840 bytes of cells: more than 16 bits can count
+  spec.cell(0, 1023, 31) = {12, 1, 0, 0, 0};
+  spec.cell(0, 300, 0) = {13, 1, 0, 0, 0};
+  spec.cell(1, 0, 0) = {14, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patternRows[0], 1024);
+  EXPECT_EQ(cellAt(0, 1023, 31).note, 12);
+  EXPECT_EQ(cellAt(0, 300, 0).note, 13);
+  EXPECT_EQ(cellAt(1, 0, 0).note, 14);
+}
+
+TEST(XmPatterns, RowCountsAbove1024FailUnlessThePatternIsEmpty) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.channelCount = 2;
+  spec.patterns[0].rows = 1025;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1};
+  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  expectReleasedAfterFailure();
+
+  spec.patterns[0].rows = 65535;
+  EXPECT_FALSE(loadBytes(writeXm(spec)));
+
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patterns[0], nullptr);
+  EXPECT_EQ(song.patternRows[0], 64);
+}
+
+TEST(XmPatterns, ZeroRowsGiveAnAbsentPatternAndTheNextOneStillReads) {
+  XmModuleSpec spec = oneNoteSong(0x0103);
+  spec.patterns.resize(2);
+  spec.patterns[0].rows = 0;
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1, 0x81, 2};
+  spec.cell(1, 0, 0) = {9, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.patterns[0], nullptr);
+  EXPECT_EQ(song.patternRows[0], 64);
+  EXPECT_EQ(cellAt(1, 0, 0).note, 9);
+}
+
+TEST(XmPatterns, TheEndInsideOrRightAfterAPatternHeaderFails) {
+  XmModuleSpec spec;
+  spec.patterns.resize(1);
+  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  std::vector<uint8_t> bytes = writeXm(spec);  // 336 + 9 header bytes
+  ASSERT_EQ(bytes.size(), 345u);
+  EXPECT_FALSE(loadBytes(bytes));
+  expectReleasedAfterFailure();
+  bytes.resize(340);
+  EXPECT_FALSE(loadBytes(bytes));
+  bytes = writeXm(spec);
+  bytes.push_back(0);
+  EXPECT_TRUE(loadBytes(bytes));
+
+  // A header length reaching past the end.
+  spec.patterns[0].headerLength = 1000;
+  bytes = writeXm(spec);
+  bytes.resize(700);
+  EXPECT_FALSE(loadBytes(bytes));
+}
+
+// ------------------------------------------------------------------ instruments
+
+TEST(XmInstruments, AllHeaderFieldsAreCopied) {
+  XmModuleSpec spec = oneNoteSong();
+  XmInstrumentSpec& ins = spec.instruments[0];
+  ins.name = "0123456789012345678901XYZ";
+  for (int i = 0; i < 96; ++i) ins.sampleMap[i] = static_cast<uint8_t>(i % 3);
+  ins.samples.push_back(squareSample(8));
+  ins.samples.push_back(squareSample(8));
+  ins.volumeEnvelope = {{{0, 64}, {10, 32}, {20, 0}}, 1, 0, 2, kEnvelopeOn | kEnvelopeSustain, std::nullopt};
+  ins.panningEnvelope = {{{0, 32}, {5, 60}}, 0, 0, 1, kEnvelopeOn | kEnvelopeLoop, uint8_t{14}};
+  ins.vibratoType = 2;
+  ins.vibratoSweep = 3;
+  ins.vibratoDepth = 4;
+  ins.vibratoRate = 5;
+  ins.fadeout = 0x1234;
+  ins.muteByte = 1;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Instrument& got = *song.instruments[1];
+  EXPECT_STREQ(got.name, "0123456789012345678901");
+  EXPECT_EQ(got.sampleCount, 3);
+  for (int i = 0; i < 96; ++i) EXPECT_EQ(got.sampleMap[i], i % 3);
+  EXPECT_EQ(got.volumeEnvelopePoints[1].tick, 10);
+  EXPECT_EQ(got.volumeEnvelopePoints[1].value, 32);
+  EXPECT_EQ(got.panningEnvelopePoints[1].value, 60);
+  EXPECT_EQ(got.volumeEnvelopePointCount, 3);
+  EXPECT_EQ(got.panningEnvelopePointCount, 14);  // stored as given
+  EXPECT_EQ(got.volumeSustainPoint, 1);
+  EXPECT_EQ(got.volumeLoopEndPoint, 2);
+  EXPECT_EQ(got.panningLoopEndPoint, 1);
+  EXPECT_EQ(got.volumeEnvelopeFlags, kEnvelopeOn | kEnvelopeSustain);
+  EXPECT_EQ(got.panningEnvelopeFlags, kEnvelopeOn | kEnvelopeLoop);
+  EXPECT_EQ(got.vibratoType, 2);
+  EXPECT_EQ(got.vibratoSweep, 3);
+  EXPECT_EQ(got.vibratoDepth, 4);
+  EXPECT_EQ(got.vibratoRate, 5);
+  EXPECT_EQ(got.fadeout, 0x1234);
+  EXPECT_EQ(got.muted, 1);
+  // Samples past the count keep a new instrument's defaults.
+  EXPECT_EQ(got.samples[3].volume, 64);
+  EXPECT_EQ(got.samples[3].panning, 128);
+  EXPECT_EQ(got.samples[15].data, nullptr);
+
+  spec.instruments[0].muteByte = 2;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.instruments[1]->muted, 0);
+}
+
+TEST(XmInstruments, NoSamplesLeaveTheSlotEmpty) {
+  for (uint16_t version : {0x0103, 0x0104}) {
+    XmModuleSpec spec = oneNoteSong(version);
+    XmInstrumentSpec named;
+    named.name = "has a name";
+    named.volumeEnvelope = {{{0, 64}, {10, 0}}, 0, 0, 1, kEnvelopeOn, std::nullopt};
+    named.fadeout = 100;
+    spec.instruments.insert(spec.instruments.begin(), named);
+    ASSERT_TRUE(loadBytes(writeXm(spec)));
+    EXPECT_EQ(song.instruments[1], nullptr);
+    ASSERT_NE(song.instruments[2], nullptr);
+    EXPECT_EQ(song.instruments[2]->samples[0].length, 64);
+  }
+}
+
+TEST(XmInstruments, HeaderSizesFrom263UpReadExactly263BytesThenSkip) {
+  for (int32_t headerSize : {263, 264, 303, 1000}) {
+    for (uint16_t version : {0x0103, 0x0104}) {
+      SCOPED_TRACE(testing::Message() << "header size " << headerSize << " version " << version);
+      XmModuleSpec spec = oneNoteSong(version);
+      spec.instruments[0].headerSize = headerSize;
+      spec.instruments[0].fadeout = 77;
+      spec.instruments[0].muteByte = 1;
+      spec.instruments.push_back(instrumentWith(squareSample(30)));
+      spec.instruments[1].headerSize = headerSize;
+      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      EXPECT_EQ(song.instruments[1]->fadeout, 77);
+      EXPECT_EQ(song.instruments[1]->muted, 1);
+      EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
+      ASSERT_NE(song.instruments[2], nullptr);
+      EXPECT_EQ(song.instruments[2]->samples[0].length, 30);
+      EXPECT_EQ(song.instruments[2]->samples[0].data[1], 100);
+    }
+  }
+}
+
+TEST(XmInstruments, ShortHeadersReadWhatTheyHold) {
+  // 29 bytes: name, type and sample count, no sample map or envelopes.
+  XmModuleSpec spec = oneNoteSong();
+  spec.instruments[0].headerSize = 29;
+  spec.instruments[0].name = "short";
+  spec.instruments[0].fadeout = 500;
+  spec.instruments[0].volumeEnvelope.flags = kEnvelopeOn;
+  spec.instruments[0].sampleMap.fill(1);
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Instrument& got = *song.instruments[1];
+  EXPECT_STREQ(got.name, "short");
+  EXPECT_EQ(got.fadeout, 0);
+  EXPECT_EQ(got.volumeEnvelopeFlags, 0);
+  EXPECT_EQ(got.sampleMap[0], 0);
+  EXPECT_EQ(got.samples[0].length, 64);
+
+  // 4 bytes: nothing but the size, so no samples, and the next instrument
+  // follows at once.
+  spec = oneNoteSong();
+  XmInstrumentSpec tiny;
+  tiny.headerSize = 4;
+  spec.instruments.insert(spec.instruments.begin(), tiny);
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.instruments[1], nullptr);
+  EXPECT_EQ(song.instruments[2]->samples[0].length, 64);
+}
+
+TEST(XmInstruments, InvalidHeadersFailTheLoad) {
+  struct Case {
+    const char* what;
+    void (*edit)(XmInstrumentSpec&);
+  };
+  const Case cases[] = {
+      {"header size 3", [](XmInstrumentSpec& i) { i.headerSize = 3; }},
+      {"header size 0", [](XmInstrumentSpec& i) { i.headerSize = 0; }},
+      {"header size -1", [](XmInstrumentSpec& i) { i.headerSize = -1; }},
+      {"17 samples", [](XmInstrumentSpec& i) { i.sampleCountOverride = 17; }},
+      {"65535 samples", [](XmInstrumentSpec& i) { i.sampleCountOverride = 65535; }},
+  };
+  for (const Case& c : cases) {
+    for (uint16_t version : {0x0103, 0x0104}) {
+      SCOPED_TRACE(testing::Message() << c.what << " version " << version);
+      XmModuleSpec spec = oneNoteSong(version);
+      spec.songLength = 3;
+      c.edit(spec.instruments[0]);
+      EXPECT_FALSE(loadBytes(writeXm(spec)));
+      expectReleasedAfterFailure();
+      EXPECT_EQ(song.songLength, 3);  // header fields already stored stay
+    }
+  }
+  // 16 samples are fine.
+  XmModuleSpec spec = oneNoteSong();
+  for (int s = 1; s < 16; ++s) spec.instruments[0].samples.push_back(squareSample(s));
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.instruments[1]->sampleCount, 16);
+  EXPECT_EQ(song.instruments[1]->samples[15].length, 15);
+}
+
+TEST(XmInstruments, SampleHeadersCutShortFail) {
+  XmModuleSpec spec;
+  spec.instruments.push_back(instrumentWith(squareSample(0)));
+  spec.instruments[0].samples.push_back(squareSample(0));
+  std::vector<uint8_t> bytes = writeXm(spec);  // ends right after the two sample headers
+  ASSERT_TRUE(loadBytes(bytes));
+  bytes.pop_back();
+  EXPECT_FALSE(loadBytes(bytes));
+  expectReleasedAfterFailure();
+  bytes.resize(336 + 263);  // the header is all there, the sample headers are not
+  EXPECT_FALSE(loadBytes(bytes));
+}
+
+TEST(XmInstruments, SampleHeaderFieldsAreStoredWithVolumeAndTypeLimited) {
+  XmModuleSpec spec = oneNoteSong();
+  XmSampleSpec& s = spec.instruments[0].samples[0];
+  s.name = "abcdefghijklmnopqrstuvwxyz";
+  s.volume = 200;
+  s.finetune = -5;
+  s.panning = 17;
+  s.relativeNote = -12;
+  s.loopKind = 1;
+  s.loopStart = 8;
+  s.loopLength = 16;
+  s.extraTypeBits = 0xEC;  // every meaningless bit
+  spec.instruments[0].samples.push_back(squareSample(10));
+  spec.instruments[0].samples[1].volume = 64;
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Sample& got = song.instruments[1]->samples[0];
+  EXPECT_STREQ(got.name, "abcdefghijklmnopqrstuv");
+  EXPECT_EQ(got.length, 64);
+  EXPECT_EQ(got.loopStart, 8);
+  EXPECT_EQ(got.loopLength, 16);
+  EXPECT_EQ(got.volume, 64);
+  EXPECT_EQ(got.finetune, -5);
+  EXPECT_EQ(got.type, kLoopForward);
+  EXPECT_EQ(got.panning, 17);
+  EXPECT_EQ(got.relativeNote, -12);
+  EXPECT_EQ(song.instruments[1]->samples[1].volume, 64);
+}
+
+// ------------------------------------------------------------------ sample data
+
+TEST(XmSampleData, DeltaCodingIsUndoneForBothWidths) {
+  XmModuleSpec spec = oneNoteSong(0x0103);
+  XmSampleSpec wide;
+  wide.sixteenBit = true;
+  wide.pcm = {0, 1000, -1000, 32767, -32768, 5};
+  XmSampleSpec narrow;
+  narrow.pcm = {0, 127, -128, 1, -1, 60};
+  spec.instruments[0].samples = {narrow, wide};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Sample& n = song.instruments[1]->samples[0];
+  const Sample& w = song.instruments[1]->samples[1];
+  ASSERT_EQ(n.length, 6);
+  ASSERT_EQ(w.length, 12);
+  EXPECT_EQ(w.type, kSample16Bit);
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(n.data[i], narrow.pcm[i]);
+    int16_t word;
+    std::memcpy(&word, w.data + 2 * i, 2);
+    EXPECT_EQ(word, wide.pcm[i]);
+  }
+}
+
+TEST(XmSampleData, OddSixteenBitLengthLeavesTheLastByteAsRead) {
+  XmModuleSpec spec = oneNoteSong();
+  XmSampleSpec s;
+  s.sixteenBit = true;
+  s.lengthBytes = 5;
+  s.rawData = std::vector<uint8_t>{0x10, 0x00, 0x10, 0x00, 0x7F};  // +16, +16, odd byte
+  s.loopKind = 1;  // a loop over word 0 keeps the guard (word 1) off the odd byte
+  s.loopLengthBytes = 2;
+  XmSampleSpec one = s;
+  one.lengthBytes = 1;
+  one.rawData = std::vector<uint8_t>{0x55};
+  spec.instruments[0].samples = {s, one};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Sample& got = song.instruments[1]->samples[0];
+  int16_t words[2];
+  std::memcpy(words, got.data, 4);
+  EXPECT_EQ(words[0], 16);
+  EXPECT_EQ(words[1], 16);  // the guard: the loop's first word
+  EXPECT_EQ(static_cast<uint8_t>(got.data[4]), 0x7F);
+  const Sample& single = song.instruments[1]->samples[1];
+  EXPECT_EQ(single.length, 1);
+  EXPECT_EQ(static_cast<uint8_t>(single.data[0]), 0x55);  // no frames, no guard
+}
+
+TEST(XmSampleData, NonPositiveLengthsHaveNoData) {
+  XmModuleSpec spec = oneNoteSong();
+  XmSampleSpec negative;
+  negative.lengthBytes = -100;
+  negative.loopStartBytes = 5;
+  negative.loopLengthBytes = 5;
+  negative.loopKind = 1;
+  spec.instruments[0].samples.insert(spec.instruments[0].samples.begin(), negative);
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  const Sample& got = song.instruments[1]->samples[0];
+  EXPECT_EQ(got.data, nullptr);
+  EXPECT_EQ(got.length, 0);
+  EXPECT_EQ(got.loopStart, 0);
+  EXPECT_EQ(got.loopLength, 0);
+  EXPECT_EQ(song.instruments[1]->samples[1].length, 64);
+}
+
+TEST(XmSampleData, SampleCutByTheEndHoldsItsLastValue) {
+  for (bool sixteenBit : {false, true}) {
+    SCOPED_TRACE(sixteenBit ? "16-bit" : "8-bit");
+    XmModuleSpec spec = oneNoteSong();
+    XmSampleSpec s;
+    s.sixteenBit = sixteenBit;
+    for (int i = 0; i < 100; ++i) s.pcm.push_back(static_cast<int16_t>(i));
+    spec.instruments[0].samples = {s, s};
+    std::vector<uint8_t> bytes = writeXm(spec);
+    int unit = sixteenBit ? 2 : 1;
+    bytes.resize(bytes.size() - 100 * unit - 60 * unit);  // 40 frames of the first sample remain
+    ASSERT_TRUE(loadBytes(bytes));
+    const Sample& first = song.instruments[1]->samples[0];
+    const Sample& second = song.instruments[1]->samples[1];
+    ASSERT_EQ(first.length, 100 * unit);
+    ASSERT_NE(second.data, nullptr);
+    for (int i = 0; i < 100; ++i) {
+      int16_t v = sixteenBit ? static_cast<int16_t>((first.data[2 * i] & 0xFF) | (first.data[2 * i + 1] << 8))
+                             : first.data[i];
+      EXPECT_EQ(v, i < 40 ? i : 39) << i;
+      int16_t w = sixteenBit ? static_cast<int16_t>((second.data[2 * i] & 0xFF) | (second.data[2 * i + 1] << 8))
+                             : second.data[i];
+      EXPECT_EQ(w, 0) << i;
+    }
+  }
+}
+
+TEST(XmSampleData, ClaimedLengthsNoFileCanJustifyFail) {
+  XmModuleSpec spec = oneNoteSong();
+  XmSampleSpec huge;
+  huge.lengthBytes = INT32_MAX;
+  spec.instruments[0].samples = {huge};
+  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  expectReleasedAfterFailure();
+
+  // Many samples, each within the limit, together beyond it.
+  spec = oneNoteSong();
+  XmSampleSpec large;
+  large.lengthBytes = static_cast<int32_t>(kUnsuppliedSampleBytesLimit / 4);
+  spec.instruments[0].samples.assign(16, large);
+  EXPECT_FALSE(loadBytes(writeXm(spec)));
+
+  // A truncated file missing less than that loads.
+  spec.instruments[0].samples.assign(3, large);
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  EXPECT_EQ(song.instruments[1]->samples[2].length, large.lengthBytes);
+}
+
+TEST(XmSampleData, EndRightAfterTheLastPatternFailsOnlyWithInstruments) {
+  XmModuleSpec spec = oneNoteSong(0x0104);
+  std::vector<uint8_t> bytes = writeXm(spec);
+  XmModuleSpec noInstruments = spec;
+  noInstruments.instruments.clear();
+  std::vector<uint8_t> patternsOnly = writeXm(noInstruments);
+  ASSERT_TRUE(loadBytes(patternsOnly));
+  bytes.resize(patternsOnly.size());
+  EXPECT_FALSE(loadBytes(bytes));
+  expectReleasedAfterFailure();
+}
+
+TEST(XmSampleData, FileOrdersOfBothVersionsReadTheSameSong) {
+  for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
+    SCOPED_TRACE(version);
+    XmModuleSpec spec = oneNoteSong(version);
+    spec.patterns.resize(3);
+    spec.cell(2, 5, 1) = {20, 2, 0, 0, 0};
+    XmSampleSpec wide = squareSample(50, 10, 3000);
+    wide.sixteenBit = true;
+    spec.instruments.push_back(instrumentWith(wide));
+    spec.instruments.push_back(XmInstrumentSpec{});
+    spec.instruments.push_back(instrumentWith(squareSample(7, 2, -5)));
+    ASSERT_TRUE(loadBytes(writeXm(spec)));
+    EXPECT_EQ(cellAt(0, 0, 0).note, 49);
+    EXPECT_EQ(cellAt(2, 5, 1).note, 20);
+    EXPECT_EQ(song.instruments[1]->samples[0].data[0], 100);
+    int16_t word;
+    std::memcpy(&word, song.instruments[2]->samples[0].data + 10, 2);
+    EXPECT_EQ(word, -3000);
+    EXPECT_EQ(song.instruments[3], nullptr);
+    EXPECT_EQ(song.instruments[4]->samples[0].data[0], -5);
+    EXPECT_EQ(song.instruments[4]->samples[0].data[1], 5);
+    EXPECT_EQ(songInvariantViolation(), "");
+  }
+}
+
+TEST(XmLoad, ANewLoadReplacesThePreviousSong) {
+  XmModuleSpec spec = oneNoteSong();
+  spec.instruments.push_back(instrumentWith(squareSample(5)));
+  spec.patterns.resize(4);
+  spec.cell(3, 0, 0) = {1, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  ASSERT_NE(song.patterns[3], nullptr);
+  ASSERT_TRUE(loadBytes(writeXm(oneNoteSong())));
+  EXPECT_EQ(song.patterns[3], nullptr);
+  EXPECT_EQ(song.instruments[2], nullptr);
+  EXPECT_EQ(song.instrumentCount, 1);
+
+  EXPECT_FALSE(loadModuleFromMemory(nullptr, 1000));
+  EXPECT_EQ(song.songLoaded, 0);
+  std::vector<uint8_t> bytes = writeXm(oneNoteSong());
+  EXPECT_FALSE(loadModuleFromMemory(bytes.data(), 0));
+  EXPECT_EQ(song.instruments[1], nullptr);
+  EXPECT_EQ(song.songLoaded, 0);
+}
+
+}  // namespace
+}  // namespace zv::test
