@@ -201,15 +201,21 @@ void computeFrequencyFactors() {
 
 uint32_t periodToStep(uint16_t period) {
   if (period == 0) return 0;
-  if (song.linearFrequencies) {
-    const uint16_t x = static_cast<uint16_t>(9216 - period);
-    const int q = x / 768;
-    const int r = x % 768;
-    const int64_t product = static_cast<int64_t>(pitchTable[r]) * player.linearStepFactor;
-    // Periods above 9216 wrap x; the shift count is then taken modulo 32.
-    return static_cast<uint32_t>(product >> 24) >> ((14 - q) & 31);
-  }
-  return static_cast<uint32_t>(player.amigaStepFactor) / period;
+  if (!song.linearFrequencies) return static_cast<uint32_t>(player.amigaStepFactor) / period;
+  // step = factor x 2^((9216 - period) / 768 - 14): 768 periods per octave.
+  int x = 9216 - period;
+  int q = x / 768;
+  if (x < 0) q = (x - 767) / 768;  // floor: below the lowest note
+  const int r = x - 768 * q;
+  const int shift = 14 - q;
+  const uint32_t scaled =
+      static_cast<uint32_t>((static_cast<int64_t>(pitchTable[r]) * player.linearStepFactor) >> 24);
+  if (x >= 0) return scaled >> shift;
+  // Periods above 9216 (slides past the lowest note) keep falling in pitch
+  // and never become silent, which a wrapped difference would do (and then
+  // jump to a shrill step further down).
+  const uint32_t step = shift < 32 ? scaled >> shift : 0;
+  return step != 0 ? step : 1;
 }
 
 uint16_t nearestNotePeriod(uint16_t period, int8_t finetune, uint8_t semitones) {
