@@ -34,6 +34,7 @@ struct ProgramRun {
   Environment environment;        // set on top of the test's own
   StandardInput standardInput = StandardInput::devNull;
   std::string workingDirectory;   // empty: the test's own
+  std::string errorPath;          // standard error goes here; empty: the test's own
 };
 
 inline long long nowMs() {
@@ -43,6 +44,12 @@ inline long long nowMs() {
 
 // In the child after fork: environment, directory, then exec; never returns.
 [[noreturn]] inline void execZelvix(const ProgramRun& run) {
+  if (!run.errorPath.empty()) {
+    int fd = open(run.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd == -1) _exit(124);
+    dup2(fd, 2);
+    close(fd);
+  }
   for (const auto& [name, value] : run.environment) setenv(name.c_str(), value.c_str(), 1);
   if (!run.workingDirectory.empty() && chdir(run.workingDirectory.c_str()) != 0) _exit(126);
   std::vector<char*> argv;

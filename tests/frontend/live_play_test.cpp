@@ -1,0 +1,418 @@
+// Live play through SDL2's own disk audio driver, which writes what the
+// device receives to a file: the sound equals the render's, the information
+// block and status line are exact, and the keys typed on a pseudo-terminal
+// pause, move and quit as a person would use them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "frontend/program_runner.h"
+#include "frontend/test_songs.h"
+
+namespace zv::test {
+namespace {
+
+constexpr char kStopped[] = "Playback stopped.\n";
+
+struct StatusLine {
+  size_t end;  // offset in the output just past the line's carriage return
+  int position, songLength, pattern, row, patternLength, voices, channels;
+  bool paused;
+};
+
+// Every status line in `output` from `from` on.
+std::vector<StatusLine> statusLines(const std::string& output, size_t from = 0) {
+  static const std::regex line(
+      " Pos: (\\d{3})/(\\d{3}) - Pattern: (\\d{3}) - Row: (\\d{3})/(\\d{3}) - "
+      "Active voices: (\\d{2})/(\\d{2}) (\\(PAUSED\\)|        )\r");
+  std::vector<StatusLine> lines;
+  auto begin = std::sregex_iterator(output.begin() + static_cast<long>(from), output.end(), line);
+  for (auto it = begin; it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    lines.push_back({from + static_cast<size_t>(m.position(0) + m.length(0)), std::stoi(m[1]),
+                     std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5]),
+                     std::stoi(m[6]), std::stoi(m[7]), m[8] == "(PAUSED)"});
+  }
+  return lines;
+}
+
+std::string informationBlock(const std::string& frequency, const std::string& interpolation,
+                             const std::string& ramping, int amp, int volume) {
+  return "Playing, press ESC to stop...\n"
+         "\n"
+         "Controls:\n"
+         "Esc=Quit   Space=Toggle Pause   Plus = inc. song pos   Minus = dec. song pos\n"
+         "\n"
+         "Mixing frequency: " + frequency + "Hz\n"
+         "Linear interpolation: " + interpolation + "\n"
+         "Volume ramping: " + ramping + "\n"
+         "Mixing amp: " + std::to_string(amp) + "\n"
+         "Mixing volume: " + std::to_string(volume) + "\n"
+         "\n"
+         "Name: frontend live\n"
+         "Channels: 4\n"
+         "Instruments: 2\n"
+         "Song length: 3 (restart pos: 0)\n"
+         "\n"
+         "- STATUS -\n";
+}
+
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+class LivePlay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir.path().empty());
+    ASSERT_TRUE(writeFile(modulePath(), writeXm(liveTestSong())));
+  }
+  std::string modulePath() const { return dir / "song.xm"; }
+  std::string devicePath() const { return dir / "device.raw"; }
+
+  // Live play into the disk driver's file; `delayMs` < 0 keeps the driver's
+  // real-time pacing, 0 or more waits that long between buffers.
+  ProgramRun liveRun(std::vector<std::string> options, int delayMs) const {
+    ProgramRun r;
+    r.args = {modulePath()};
+    r.args.insert(r.args.end(), options.begin(), options.end());
+    r.environment = {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", devicePath()}};
+    r.errorPath = dir / "stderr.txt";  // the disk driver announces itself there
+    if (delayMs >= 0) r.environment.push_back({"SDL_DISKAUDIODELAY", std::to_string(delayMs)});
+    return r;
+  }
+
+  std::vector<int16_t> renderedSamples(const std::string& module, std::vector<std::string> options) {
+    ProgramRun r;
+    r.args = {module, "--render-to-wav"};
+    r.args.insert(r.args.end(), options.begin(), options.end());
+    Finished f = runToEnd(r);
+    EXPECT_EQ(f.status, 0);
+    WavFile wav = readWav(module + ".wav");
+    EXPECT_TRUE(wav.valid);
+    return wav.samples;
+  }
+
+  // Plays until the device has received `bytes`, then ends play with SIGTERM.
+  std::vector<int16_t> deviceSamples(const ProgramRun& run, long long bytes, std::string* output = nullptr) {
+    RunningProgram p(run);
+    EXPECT_TRUE(p.waitUntil([&] { return p.output().find("- STATUS -\n") != std::string::npos; }, 20000));
+    EXPECT_TRUE(p.waitUntil([&] { return fileSize(devicePath()) >= bytes; }, 30000));
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.finish(20000), 0);
+    EXPECT_TRUE(p.output().ends_with(std::string("\n") + kStopped));
+    if (output != nullptr) *output = p.output();
+    std::vector<int16_t> samples = readRawSamples(devicePath());
+    samples.resize(std::min(samples.size(), static_cast<size_t>(bytes / 2)));
+    return samples;
+  }
+
+  TemporaryDirectory dir;
+};
+
+TEST_F(LivePlay, NoUsableDriverIsReported) {
+  ProgramRun r = liveRun({}, -1);
+  r.environment = {{"SDL_AUDIODRIVER", "no-such-driver"}};
+  Finished f = runToEnd(r);
+  EXPECT_EQ(f.output, "Error: Couldn't start the audio system!\n");
+  EXPECT_EQ(f.status, 1);
+}
+
+// Interpolation uses the mixing accumulator's lower half, which restarts with
+// every mixing call; the render makes one call per tick, live play one per
+// stretch between tick and buffer boundaries. The two agree to the bit when
+// every buffer holds whole ticks (441 frames at 22050 Hz and tempo 125), or
+// without interpolation; otherwise single samples may differ by one.
+TEST_F(LivePlay, DeviceReceivesWhatTheRenderWrites) {
+  const long long twoSeconds = 2LL * 22050 * 4;
+  struct Case {
+    std::vector<std::string> options;
+    bool exact;
+  };
+  const Case cases[] = {
+      {{"-f", "22050", "-a", "7", "-b", "882"}, true},
+      {{"-f", "22050", "-a", "7", "--no-intrp"}, true},
+      {{"-f", "22050", "-a", "7", "--no-vramp", "--no-intrp", "-b", "300"}, true},
+      {{"-f", "22050", "-a", "7"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.back());
+    std::vector<int16_t> rendered = renderedSamples(modulePath(), c.options);
+    ASSERT_GE(rendered.size() * 2, static_cast<size_t>(twoSeconds));
+    std::vector<int16_t> live = deviceSamples(liveRun(c.options, 1), twoSeconds);
+    ASSERT_EQ(live.size() * 2, static_cast<size_t>(twoSeconds));
+    long long nonZero = 0, differing = 0, farOff = 0;
+    for (size_t i = 0; i < live.size(); ++i) {
+      nonZero += live[i] != 0;
+      differing += live[i] != rendered[i];
+      farOff += std::abs(live[i] - rendered[i]) > 1;
+    }
+    EXPECT_GT(nonZero, static_cast<long long>(live.size() / 2));
+    if (c.exact) {
+      EXPECT_EQ(differing, 0);
+    } else {
+      EXPECT_EQ(farOff, 0);
+      EXPECT_LT(differing, static_cast<long long>(live.size() / 1000));
+    }
+  }
+}
+
+TEST_F(LivePlay, MasterVolumeScalesEveryDeviceSample) {
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(loudTestSong())));
+  std::vector<int16_t> rendered = renderedSamples(modulePath(), {"-a", "32", "-m", "128", "-b", "882"});
+  bool saturated = false;
+  for (int16_t v : rendered) saturated = saturated || v == 32767 || v == -32768;
+  EXPECT_TRUE(saturated);  // the scaling applies to the saturated value
+  const long long oneSecond = 44100LL * 4;
+  for (int volume : {128, 77, 0}) {
+    std::string output;
+    std::vector<int16_t> live = deviceSamples(
+        liveRun({"-a", "32", "-m", std::to_string(volume), "-b", "882"}, 1), oneSecond, &output);
+    ASSERT_EQ(live.size() * 2, static_cast<size_t>(oneSecond));
+    long long mismatches = 0;
+    for (size_t i = 0; i < live.size(); ++i) {
+      if (live[i] != static_cast<int16_t>((rendered[i] * volume) >> 8)) ++mismatches;
+    }
+    EXPECT_EQ(mismatches, 0) << volume;
+    EXPECT_NE(output.find("Mixing volume: " + std::to_string(volume) + "\n"), std::string::npos);
+  }
+}
+
+TEST_F(LivePlay, CorpusModuleSoundsAsItsRender) {
+  const std::string corpus = std::string(ZELVIX_CORPUS_DIR) + "/rafkill__song2.xm";
+  if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "corpus absent";
+  std::filesystem::copy_file(corpus, dir / "corpus.xm");
+  // Without interpolation the split of ticks into buffers cannot matter (see above).
+  std::vector<int16_t> rendered = renderedSamples(dir / "corpus.xm", {"-f", "48000", "--no-intrp"});
+  ProgramRun r = liveRun({"-f", "48000", "--no-intrp"}, 1);
+  r.args[0] = dir / "corpus.xm";
+  const long long bytes = 3LL * 48000 * 4;
+  std::vector<int16_t> live = deviceSamples(r, bytes);
+  ASSERT_EQ(live.size() * 2, static_cast<size_t>(bytes));
+  rendered.resize(live.size());
+  EXPECT_TRUE(live == rendered);
+}
+
+TEST_F(LivePlay, InformationBlockShowsTheSettingsInForce) {
+  // "-a 4" equals the player's initial amp and is not passed on: 4 is shown.
+  std::string output;
+  deviceSamples(liveRun({"-f", "100000", "-a", "4", "-m", "300", "--no-intrp", "-b", "100"}, 1),
+                44100, &output);
+  EXPECT_TRUE(output.starts_with(informationBlock("96000", "Off", "On", 4, 256))) << output;
+  std::vector<StatusLine> lines = statusLines(output);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().songLength, 3);
+  EXPECT_EQ(lines.front().patternLength, 64);
+  EXPECT_EQ(lines.front().channels, 4);
+
+  deviceSamples(liveRun({"--no-vramp", "-m", "0"}, 1), 44100, &output);
+  EXPECT_TRUE(output.starts_with(informationBlock("44100", "On", "Off", 10, 0))) << output;
+}
+
+// ---------------------------------------------------------------- on a terminal
+
+class LivePlayOnTerminal : public LivePlay {
+ protected:
+  // Starts live play at real-time pace and waits for the first status line.
+  void start(std::vector<std::string> options = {}) {
+    term = std::make_unique<TerminalProgram>(liveRun(std::move(options), -1));
+    ASSERT_TRUE(term->started());
+    ASSERT_TRUE(term->waitUntil([&] { return !statusLines(term->output()).empty(); }, 20000))
+        << term->output();
+  }
+
+  // Waits for a status line after `from` that satisfies `want`; returns it.
+  std::optional<StatusLine> waitForLine(size_t from, const std::function<bool(const StatusLine&)>& want,
+                                        int timeoutMs) {
+    std::optional<StatusLine> found;
+    term->waitUntil(
+        [&] {
+          for (const StatusLine& l : statusLines(term->output(), from)) {
+            if (want(l)) {
+              found = l;
+              return true;
+            }
+          }
+          return false;
+        },
+        timeoutMs);
+    return found;
+  }
+
+  // Quits with Esc and checks the closing lines and the terminal settings.
+  void quitWith(const std::string& keys) {
+    term->type(keys);
+    EXPECT_EQ(term->finish(10000), 0);
+    EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
+    expectTerminalRestored();
+  }
+
+  void expectTerminalRestored() {
+    termios before = term->settingsBefore();
+    termios after = term->settings();
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    EXPECT_EQ(before.c_cc[VMIN], after.c_cc[VMIN]);
+    EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+  }
+
+  std::unique_ptr<TerminalProgram> term;
+};
+
+TEST_F(LivePlayOnTerminal, ShowsTheInformationBlockAndStatusLines) {
+  start();
+  EXPECT_TRUE(term->output().starts_with(withCrLf(informationBlock("44100", "On", "On", 10, 256))))
+      << term->output();
+  term->pause(600);
+  std::vector<StatusLine> lines = statusLines(term->output());
+  // About ten lines a second, each right after the one before.
+  EXPECT_GE(lines.size(), 4u);
+  EXPECT_LE(lines.size(), 12u);
+  size_t expectedStart = withCrLf(informationBlock("44100", "On", "On", 10, 256)).size();
+  for (const StatusLine& l : lines) {
+    EXPECT_FALSE(l.paused);
+    EXPECT_EQ(l.end - expectedStart, 76u);  // fixed width: nothing between the lines
+    expectedStart = l.end;
+    EXPECT_EQ(l.songLength, 3);
+    EXPECT_EQ(l.channels, 4);
+    EXPECT_LE(l.voices, 4);
+  }
+  EXPECT_GT(lines.back().row + 64 * lines.back().position, lines.front().row + 64 * lines.front().position);
+  quitWith("\x1b");
+}
+
+TEST_F(LivePlayOnTerminal, SpacePausesIntoSilenceAndResumes) {
+  start();
+  term->pause(300);
+  term->type(" ");
+  std::optional<StatusLine> paused = waitForLine(0, [](const StatusLine& l) { return l.paused; }, 3000);
+  ASSERT_TRUE(paused);
+  const long long pausedAt = fileSize(devicePath());
+  term->pause(600);
+  std::vector<StatusLine> during = statusLines(term->output(), paused->end);
+  ASSERT_GE(during.size(), 3u);
+  for (const StatusLine& l : during) {
+    EXPECT_TRUE(l.paused);
+    EXPECT_EQ(l.position, paused->position);
+    EXPECT_EQ(l.row, paused->row);
+    EXPECT_EQ(l.pattern, paused->pattern);
+  }
+  const long long pausedUntil = fileSize(devicePath());
+  // The device keeps running; past what was already on its way it receives zeros.
+  EXPECT_GT(pausedUntil - pausedAt, 44100LL * 4 / 4);
+  std::vector<int16_t> device = readRawSamples(devicePath());
+  const size_t settled = static_cast<size_t>(pausedAt + 16384) / 2;
+  ASSERT_LT(settled, static_cast<size_t>(pausedUntil) / 2);
+  for (size_t i = settled; i < static_cast<size_t>(pausedUntil) / 2; ++i) {
+    ASSERT_EQ(device[i], 0) << "sample " << i;
+  }
+
+  size_t resumeFrom = term->output().size();
+  term->type(" ");
+  std::optional<StatusLine> resumed =
+      waitForLine(resumeFrom, [](const StatusLine& l) { return !l.paused; }, 3000);
+  ASSERT_TRUE(resumed);
+  ASSERT_TRUE(waitForLine(
+      resumed->end, [&](const StatusLine& l) { return l.row != paused->row || l.position != paused->position; },
+      3000));
+  const long long resumedAt = fileSize(devicePath());
+  term->pause(300);
+  device = readRawSamples(devicePath());
+  long long nonZero = 0;
+  for (size_t i = static_cast<size_t>(resumedAt) / 2; i < device.size(); ++i) nonZero += device[i] != 0;
+  EXPECT_GT(nonZero, 1000);
+  quitWith("\x1b");
+}
+
+TEST_F(LivePlayOnTerminal, PlusAndMinusRestartPatternsAtRowZero) {
+  start();
+  auto at = [](int position, int minRow, int maxRow) {
+    return [=](const StatusLine& l) { return l.position == position && l.row >= minRow && l.row <= maxRow; };
+  };
+  // Order list 1, 2, 0; a row lasts 60 ms, a pattern 3.84 s.
+  std::optional<StatusLine> l = waitForLine(0, at(0, 10, 63), 5000);
+  ASSERT_TRUE(l);
+  // "-" at entry 0 restarts its pattern at row 0.
+  size_t from = term->output().size();
+  term->type("-");
+  l = waitForLine(from, at(0, 0, 3), 1500);
+  ASSERT_TRUE(l) << term->output().substr(from);
+  EXPECT_EQ(l->pattern, 1);
+  for (const StatusLine& s : statusLines(term->output(), from)) EXPECT_EQ(s.position, 0);
+
+  // "+" goes to the next entry's pattern at row 0, once per pass.
+  from = term->output().size();
+  term->type("++");
+  l = waitForLine(from, at(2, 0, 3), 1500);
+  ASSERT_TRUE(l) << term->output().substr(from);
+  EXPECT_EQ(l->pattern, 0);
+  std::vector<StatusLine> passes = statusLines(term->output(), from);
+  EXPECT_TRUE(std::any_of(passes.begin(), passes.end(), [](const StatusLine& s) {
+    return s.position == 1 && s.pattern == 2 && s.row <= 3;
+  }));
+
+  // "+" at the last entry restarts the last pattern at row 0.
+  l = waitForLine(from, at(2, 10, 63), 5000);
+  ASSERT_TRUE(l);
+  from = term->output().size();
+  term->type("+");
+  l = waitForLine(from, at(2, 0, 3), 1500);
+  ASSERT_TRUE(l) << term->output().substr(from);
+  for (const StatusLine& s : statusLines(term->output(), from)) EXPECT_EQ(s.position, 2);
+
+  // "-" from entry 2 goes back to entry 1.
+  from = term->output().size();
+  term->type("-");
+  l = waitForLine(from, at(1, 0, 3), 1500);
+  ASSERT_TRUE(l);
+  EXPECT_EQ(l->pattern, 2);
+  quitWith("\x1b");
+}
+
+TEST_F(LivePlayOnTerminal, AnArrowKeyQuitsLikeEsc) {
+  start();
+  quitWith("\x1b[A");
+}
+
+TEST_F(LivePlayOnTerminal, OtherKeysDoNothing) {
+  start();
+  size_t from = term->output().size();
+  // "=", Enter, a letter, a byte above 127, and the interrupt and quit keys,
+  // which raise no signal in raw mode.
+  for (const char* key : {"=", "\r", "a", "\xe9", "\x03", "\x1c"}) {
+    term->type(key);
+    term->pause(120);
+  }
+  term->pause(300);
+  std::vector<StatusLine> lines = statusLines(term->output(), from);
+  ASSERT_GE(lines.size(), 6u);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_FALSE(lines[i].paused);
+    // Always forward: no jump back to row 0 of an entry other than by the song's own wrap.
+    int before = lines[i - 1].position * 64 + lines[i - 1].row;
+    int after = lines[i].position * 64 + lines[i].row;
+    EXPECT_GE(after, before);
+  }
+  EXPECT_EQ(waitpid(term->pid(), nullptr, WNOHANG), 0);  // still playing
+  quitWith("\x1b");
+}
+
+TEST_F(LivePlayOnTerminal, SigtermEndsPlay) {
+  start();
+  term->signal(SIGTERM);
+  EXPECT_EQ(term->finish(10000), 0);
+  EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
+  expectTerminalRestored();
+}
+
+}  // namespace
+}  // namespace zv::test

@@ -1,0 +1,117 @@
+// Render mode through the built program: the file beside the module, every
+// kind of standard input, failures reported with status 1, and the ways a
+// render is stopped early (SIGTERM, a key on the terminal).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frontend/program_runner.h"
+#include "frontend/test_songs.h"
+
+namespace zv::test {
+namespace {
+
+const char kRendering[] = "Rendering to WAV. If stuck forever, press any key to stop rendering...\n";
+
+class RenderMode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir.path().empty());
+    ASSERT_TRUE(writeFile(modulePath(), writeXm(liveTestSong())));
+  }
+  std::string modulePath() const { return dir / "song.xm"; }
+  std::string wavPath() const { return dir / "song.xm.wav"; }
+  ProgramRun renderRun(StandardInput input = StandardInput::devNull) const {
+    ProgramRun r;
+    r.args = {modulePath(), "--render-to-wav", "-f", "22050"};
+    r.standardInput = input;
+    return r;
+  }
+  TemporaryDirectory dir;
+};
+
+TEST_F(RenderMode, WritesTheModuleNameWithWavAppended) {
+  Finished f = runToEnd(renderRun());
+  EXPECT_EQ(f.output, kRendering);
+  EXPECT_EQ(f.status, 0);
+  WavFile wav = readWav(wavPath());
+  EXPECT_TRUE(wav.valid);
+  EXPECT_EQ(wav.sampleRate, 22050u);
+  // Three patterns of 64 rows, 3 ticks a row, 441 frames a tick at 22050 Hz.
+  EXPECT_EQ(wav.dataSize, 3u * 64 * 3 * 441 * 4);
+}
+
+TEST_F(RenderMode, OptionNamesInCapitalsAndWavSuffixOnTheWholePath) {
+  ASSERT_TRUE(writeFile(dir / "tune.MOD.xm", writeXm(liveTestSong())));
+  ProgramRun r;
+  r.args = {dir / "tune.MOD.xm", "--RENDER-TO-WAV", "-F", "8000"};
+  Finished f = runToEnd(r);
+  EXPECT_EQ(f.status, 0);
+  WavFile wav = readWav(dir / "tune.MOD.xm.wav");
+  EXPECT_TRUE(wav.valid);
+  EXPECT_EQ(wav.sampleRate, 8000u);
+}
+
+// A render must end on its own whatever standard input is: a pipe that stays
+// open without data, no input at all, or a closed descriptor.
+TEST_F(RenderMode, FinishesWithAnyNonTerminalInput) {
+  for (StandardInput input : {StandardInput::openPipe, StandardInput::devNull, StandardInput::closed}) {
+    std::filesystem::remove(wavPath());
+    Finished f = runToEnd(renderRun(input), 30000);
+    EXPECT_EQ(f.output, kRendering) << static_cast<int>(input);
+    EXPECT_EQ(f.status, 0) << static_cast<int>(input);
+    EXPECT_TRUE(readWav(wavPath()).valid) << static_cast<int>(input);
+  }
+}
+
+TEST_F(RenderMode, FileThatCannotBeCreatedIsAnError) {
+  std::filesystem::create_directory(wavPath());  // the name is taken by a directory
+  Finished f = runToEnd(renderRun());
+  EXPECT_EQ(f.output, std::string(kRendering) + "Error: Couldn't create WAV file!\n");
+  EXPECT_EQ(f.status, 1);
+
+  std::filesystem::remove(wavPath());
+  std::filesystem::create_symlink(dir / "no-such-directory/out.wav", wavPath());
+  f = runToEnd(renderRun());
+  EXPECT_EQ(f.output, std::string(kRendering) + "Error: Couldn't create WAV file!\n");
+  EXPECT_EQ(f.status, 1);
+}
+
+TEST_F(RenderMode, FullDeviceIsAWriteError) {
+  std::filesystem::create_symlink("/dev/full", wavPath());
+  Finished f = runToEnd(renderRun());
+  EXPECT_EQ(f.output, std::string(kRendering) + "Error: Couldn't write WAV file!\n");
+  EXPECT_EQ(f.status, 1);
+}
+
+TEST_F(RenderMode, SigtermEndsAnEndlessRenderWithACompleteFile) {
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(endlessTestSong())));
+  RunningProgram p(renderRun(StandardInput::openPipe));
+  ASSERT_TRUE(p.waitUntil([&] { return fileSize(wavPath()) > 1000000; }, 20000));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.finish(20000), 0);
+  EXPECT_EQ(p.output(), kRendering);
+  WavFile wav = readWav(wavPath());
+  EXPECT_TRUE(wav.valid);
+  EXPECT_GT(wav.dataSize, 1000000u);
+}
+
+TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(endlessTestSong())));
+  TerminalProgram t(renderRun());
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor("press any key to stop rendering...\r\n", 10000));
+  ASSERT_TRUE(t.waitUntil([&] { return fileSize(wavPath()) > 100000; }, 10000));
+  t.type("q");
+  EXPECT_EQ(t.finish(10000), 0);
+  // The terminal turns the newline into CR LF; nothing else is printed.
+  EXPECT_EQ(t.output(), "Rendering to WAV. If stuck forever, press any key to stop rendering...\r\n");
+  EXPECT_TRUE(readWav(wavPath()).valid);
+  termios before = t.settingsBefore();
+  termios after = t.settings();
+  EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+}
+
+}  // namespace
+}  // namespace zv::test
