@@ -19,6 +19,13 @@ void resetPlayer(int32_t frequency, bool interpolation, bool volumeRamping) {
   setAmp(4);
   setMasterVolume(256);
   song.paused = 0;
+  // Flow requests a song left pending (a render stopped in mid-row) survive
+  // a reload; one run of the program never loads twice, the tests do.
+  song.breakRow = 0;
+  song.positionJump = 0;
+  song.patternLoopJump = 0;
+  song.patternDelay = 0;
+  song.patternDelayCounter = 0;
 }
 
 TempDir::TempDir() {

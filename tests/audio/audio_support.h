@@ -11,7 +11,7 @@
 namespace zv::test {
 
 // setupReplayer at `frequency` with 1024-frame buffers, master volume 256,
-// amp 4, no MixBuffer, nothing paused, no render flag.
+// amp 4, no MixBuffer, nothing paused, no render flag, no pending jump.
 void resetPlayer(int32_t frequency = 44100, bool interpolation = true, bool volumeRamping = true);
 
 // A folder under the system's temporary folder, removed with its contents.

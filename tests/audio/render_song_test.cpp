@@ -1,0 +1,327 @@
+// Renders and live output of songs built in code: where a render ends, what
+// its file holds, and that live buffers of any size carry the same ticks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "audio/audio_support.h"
+#include "audio/player.h"
+#include "audio/wav_render.h"
+#include "mixer/voices.h"
+#include "replayer/pitch.h"
+#include "replayer/song.h"
+#include "replayer/tick_engine.h"
+
+namespace zv {
+namespace {
+
+using test::loadBytes;
+using test::parseWav;
+using test::readFile;
+using test::resetPlayer;
+using test::toneSong;
+using test::writeXm;
+using test::XmModuleSpec;
+
+constexpr uint8_t kEffectPositionJump = 11;  // Bxx
+constexpr uint8_t kEffectExtended = 14;      // Exy
+constexpr uint8_t kEffectSpeedTempo = 15;    // Fxx
+
+class SongRenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetPlayer();
+    ASSERT_FALSE(dir.path().empty());
+  }
+  void TearDown() override { resetPlayer(); }
+
+  void load(const XmModuleSpec& spec) { ASSERT_TRUE(loadBytes(writeXm(spec))); }
+
+  // Renders the loaded song into a fresh file and returns what it holds.
+  test::WavInfo render(uint32_t maxDataBytes = kMaxWavDataBytes) {
+    const std::string path = dir.file("render" + std::to_string(++renders) + ".wav");
+    renderActive = true;
+    EXPECT_EQ(renderSongToWav(path.c_str(), maxDataBytes), RenderResult::ok);
+    EXPECT_FALSE(renderActive);
+    test::WavInfo wav = parseWav(readFile(path));
+    EXPECT_TRUE(wav.wellFormed);
+    return wav;
+  }
+
+  test::TempDir dir;
+  int renders = 0;
+};
+
+uint32_t ticksOf(uint32_t count, int32_t frames = 882) { return count * static_cast<uint32_t>(frames) * 4; }
+
+bool allZero(const std::vector<uint8_t>& bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+// ---------------------------------------------------------------- where it ends
+
+TEST_F(SongRenderTest, OneOrderSongRendersItsPatternOnce) {
+  load(toneSong(8));
+  const test::WavInfo wav = render();
+  EXPECT_EQ(wav.dataSize, ticksOf(8 * 6));
+  EXPECT_EQ(wav.sampleRate, 44100u);
+  EXPECT_EQ(wav.byteRate, 176400u);
+  EXPECT_FALSE(allZero(wav.data));
+}
+
+TEST_F(SongRenderTest, LastPatternIsRenderedWholeAndNothingAfterIt) {
+  XmModuleSpec spec = toneSong(8, 2, 3);
+  spec.orderList[1] = 1;
+  spec.orderList[2] = 0;
+  spec.cell(1, 15, 1) = NoteCell{};  // pattern 1: 64 rows
+  load(spec);
+  EXPECT_EQ(render().dataSize, ticksOf((8 + 64 + 8) * 6));
+}
+
+TEST_F(SongRenderTest, SpeedZeroEndsAfterTheTickThatSetIt) {
+  XmModuleSpec spec = toneSong(8);
+  NoteCell& c = spec.cell(0, 2, 1);
+  c.effect = kEffectSpeedTempo;
+  c.effectParam = 0;
+  load(spec);
+  EXPECT_EQ(render().dataSize, ticksOf(2 * 6 + 1));
+}
+
+TEST_F(SongRenderTest, PatternLoopInTheLastPatternEndsAtTheJump) {
+  XmModuleSpec spec = toneSong(8, 2, 2);
+  spec.orderList[1] = 1;
+  spec.patterns.resize(2);
+  spec.patterns[1].rows = 8;
+  spec.cell(1, 0, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x60};  // loop start
+  spec.cell(1, 3, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x62};  // loop twice
+  load(spec);
+  EXPECT_EQ(render().dataSize, ticksOf((8 + 4) * 6));
+}
+
+TEST_F(SongRenderTest, SongThatNeverEndsStopsAtTheDataBound) {
+  XmModuleSpec spec = toneSong(4, 2, 2);
+  spec.orderList[1] = 0;
+  spec.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 0};  // back to 0 before the last entry
+  load(spec);
+  const uint32_t bound = ticksOf(500) + 100;
+  EXPECT_EQ(render(bound).dataSize, ticksOf(500));
+}
+
+// Tempo changes take effect on the tick that makes them; every tick adds its
+// own whole length.
+TEST_F(SongRenderTest, DataIsTheSumOfTheTicksAcrossTempoChanges) {
+  XmModuleSpec spec = toneSong(6);
+  spec.cell(0, 1, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 100};
+  spec.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 255};
+  load(spec);
+  const uint32_t expected = ticksOf(6, 882) + ticksOf(12, 1102) + ticksOf(18, 432);
+  const test::WavInfo wav = render();
+  EXPECT_EQ(wav.dataSize, expected);
+  load(spec);
+  const test::ManualRender ticks = test::renderByTicks(kMaxWavDataBytes);
+  ASSERT_EQ(ticks.tickBytes.size(), 36u);
+  EXPECT_EQ(ticks.tickBytes[5], 882 * 4);
+  EXPECT_EQ(ticks.tickBytes[6], 1102 * 4);
+  EXPECT_EQ(ticks.tickBytes[18], 432 * 4);
+  EXPECT_EQ(ticks.data, wav.data);
+}
+
+// A crafted header tempo that would make ticks of 0 frames still renders,
+// one frame per tick.
+TEST_F(SongRenderTest, CraftedTempoGivesOneFrameTicks) {
+  setupReplayer(8000, 1024, true, true);
+  XmModuleSpec spec = toneSong(4);
+  spec.speed = 1;
+  spec.tempo = 65535;
+  load(spec);
+  EXPECT_EQ(render().dataSize, 4u * 4);
+  EXPECT_EQ(player.rampLength, 40);
+}
+
+// ---------------------------------------------------------------- the file
+
+TEST_F(SongRenderTest, HeaderAtNinetySixKilohertz) {
+  setupReplayer(96000, 1024, true, true);
+  load(toneSong(2));
+  const test::WavInfo wav = render();
+  EXPECT_EQ(wav.sampleRate, 96000u);
+  EXPECT_EQ(wav.byteRate, 384000u);
+  EXPECT_EQ(wav.dataSize, ticksOf(2 * 6, 1920));
+}
+
+TEST_F(SongRenderTest, RendersAreDeterministic) {
+  load(toneSong(16, 4));
+  const test::WavInfo first = render();
+  const test::WavInfo second = render();
+  EXPECT_EQ(first.data, second.data);
+}
+
+TEST_F(SongRenderTest, MasterVolumeDoesNotReachTheFile) {
+  load(toneSong(8));
+  const test::WavInfo full = render();
+  setMasterVolume(64);
+  const test::WavInfo quiet = render();
+  EXPECT_EQ(full.data, quiet.data);
+  EXPECT_EQ(getMasterVolume(), 64);
+}
+
+TEST_F(SongRenderTest, AmpReachesTheFile) {
+  load(toneSong(8));
+  setAmp(4);
+  const test::WavInfo soft = render();
+  setAmp(16);
+  const test::WavInfo loud = render();
+  ASSERT_EQ(soft.data.size(), loud.data.size());
+  EXPECT_NE(soft.data, loud.data);
+  auto peak = [](const std::vector<uint8_t>& d) {
+    int peak = 0;
+    for (size_t i = 0; i + 1 < d.size(); i += 2) peak = std::max(peak, std::abs(int16_t(d[i] | d[i + 1] << 8)));
+    return peak;
+  };
+  EXPECT_GT(peak(loud.data), 3 * peak(soft.data));
+  EXPECT_EQ(player.ampFactor, 16 * 8);  // the amp in force stays
+}
+
+TEST_F(SongRenderTest, PlayerIsRestoredAfterTheRender) {
+  setupReplayer(48000, 2048, true, true);
+  const int32_t amiga = player.amigaStepFactor;
+  const int32_t linear = player.linearStepFactor;
+  load(toneSong(4));
+  setAmp(10);
+  render();
+  EXPECT_EQ(player.mixingFrequency, 48000);
+  EXPECT_EQ(player.amigaStepFactor, amiga);
+  EXPECT_EQ(player.linearStepFactor, linear);
+  EXPECT_EQ(player.ampFactor, 80);
+  EXPECT_EQ(player.mixBuffer, nullptr);
+  EXPECT_EQ(song.paused, 0);
+}
+
+// ---------------------------------------------------------------- live output
+
+// Live output set up as for playback, without a device: render state gives
+// the same start (voices, channels, position, tick lengths).
+void startWithoutDevice(int32_t mixBufferFrames) {
+  stopPlayback();
+  prepareRender(player.mixingFrequency, player.amp, 0);
+  ASSERT_TRUE(allocateMixBuffer(mixBufferFrames));
+}
+
+void stopWithoutDevice() {
+  freeMixBuffer();
+  finishRender();
+}
+
+TEST_F(SongRenderTest, TickBoundariesFallAtTheirExactFrames) {
+  XmModuleSpec spec = toneSong(4);
+  spec.speed = 31;  // the tick counter then counts the ticks: 32 - ticks run
+  load(spec);
+  startWithoutDevice(1024);
+  std::vector<int16_t> out(2 * 1024);
+  fillOutputBuffer(out.data(), 1024);  // tick, 882 frames, tick, 142 frames
+  EXPECT_EQ(song.tickCounter, 30);
+  EXPECT_EQ(player.samplesLeftInTick, 740);
+  fillOutputBuffer(out.data(), 100);  // within the tick: no tick runs
+  EXPECT_EQ(song.tickCounter, 30);
+  EXPECT_EQ(player.samplesLeftInTick, 640);
+  fillOutputBuffer(out.data(), 1024);  // 640 frames, tick, 384 frames
+  EXPECT_EQ(song.tickCounter, 29);
+  EXPECT_EQ(player.samplesLeftInTick, 498);
+  pausePlayback();
+  fillOutputBuffer(out.data(), 1024);
+  EXPECT_EQ(song.tickCounter, 29);
+  EXPECT_EQ(player.samplesLeftInTick, 498);
+  resumePlayback();
+  fillOutputBuffer(out.data(), 498);  // ends exactly at the boundary
+  EXPECT_EQ(song.tickCounter, 29);
+  EXPECT_EQ(player.samplesLeftInTick, 0);
+  stopWithoutDevice();
+}
+
+// Live buffers of any size, also longer than the MixBuffer, carry exactly
+// the rendered ticks (without interpolation, whose accumulator bits depend on
+// where a mixing call starts).
+TEST_F(SongRenderTest, LiveBuffersOfAnySizeMatchTheRender) {
+  resetPlayer(44100, false, true);
+  XmModuleSpec spec = toneSong(16, 4);
+  spec.cell(0, 4, 1) = NoteCell{61, 1, 0x30, 0, 0};
+  spec.cell(0, 6, 2) = NoteCell{37, 1, 0, 0x0A, 0x0F};  // volume slide: ramps every tick
+  spec.cell(0, 9, 0) = NoteCell{97, 0, 0, 0, 0};
+  spec.cell(0, 10, 3) = NoteCell{0, 0, 0, kEffectSpeedTempo, 150};
+  load(spec);
+  setAmp(10);
+  const test::ManualRender rendered = test::renderByTicks(kMaxWavDataBytes);
+  ASSERT_FALSE(allZero(rendered.data));
+
+  load(spec);
+  startWithoutDevice(300);
+  const size_t frames = rendered.data.size() / 4;
+  std::vector<int16_t> live(frames * 2 + 2 * 8192);
+  const int32_t sizes[] = {1, 1024, 3000, 882, 7, 300, 301, 5000, 256, 8192};
+  size_t made = 0;
+  for (size_t i = 0; made < frames; ++i) {
+    const int32_t n = sizes[i % std::size(sizes)];
+    fillOutputBuffer(live.data() + 2 * made, n);
+    made += static_cast<size_t>(n);
+  }
+  stopWithoutDevice();
+  live.resize(frames * 2);
+  std::vector<int16_t> expected(frames * 2);
+  std::memcpy(expected.data(), rendered.data.data(), rendered.data.size());
+  EXPECT_EQ(live, expected);
+}
+
+TEST_F(SongRenderTest, ChannelUpdatesReachTheActiveVoices) {
+  load(toneSong(4));
+  startWithoutDevice(1024);
+  channels[0].status = Channel::volumeChanged | Channel::quickRamp;
+  channels[0].finalVolume = 256;
+  channels[1].status = Channel::periodChanged | Channel::panningChanged | Channel::noteTriggered;
+  channels[1].finalPeriod = 4000;
+  channels[1].finalPanning = 0;
+  channels[1].finalVolume = 256;  // not marked: not sent
+  Voice& first = voices[voiceOfChannel[0]];
+  Voice& second = voices[voiceOfChannel[1]];
+  second.volume = 0;
+  sendChannelUpdates();
+  EXPECT_EQ(channels[0].status, 0);
+  EXPECT_EQ(channels[1].status, 0);
+  EXPECT_EQ(first.volume, 255);
+  EXPECT_EQ(first.rampSamplesLeft, player.rampLength);  // the short ramp
+  EXPECT_EQ(second.step, periodToStep(4000));
+  EXPECT_EQ(second.panning, 0);
+  EXPECT_EQ(second.volume, 0);
+  EXPECT_EQ(second.rampSamplesLeft, song.samplesPerTick);  // panning ramps over the tick
+  stopWithoutDevice();
+}
+
+// Live play through a device, when the machine offers SDL's silent driver.
+TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  load(toneSong(64));
+  if (!startPlayback()) {
+    stopPlayback();
+    GTEST_SKIP() << "no audio device";
+  }
+  EXPECT_EQ(player.mixBufferFrames, 1024);
+  EXPECT_EQ(song.samplesPerTick, 882);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  setMasterVolume(100);  // marks under the lock while the callback runs
+  togglePause();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  togglePause();
+  restartPlayback();
+  EXPECT_EQ(song.songPosition, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  stopPlayback();
+  EXPECT_EQ(player.mixBuffer, nullptr);
+  EXPECT_EQ(song.paused, 0);
+  unsetenv("SDL_AUDIODRIVER");
+}
+
+}  // namespace
+}  // namespace zv
