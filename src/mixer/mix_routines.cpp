@@ -137,13 +137,15 @@ void mixRoutine(Voice& v, int32_t count, int32_t offset) {
       s.right = static_cast<uint32_t>(v.currentRight);
     }
 
+    // Mirrored, the data are walked backwards: the fraction is inverted and
+    // the step negated (as a 64-bit value, so that steps of 2^31 and more
+    // still count as unsigned).
     const bool mirrored = (v.flags & 0x06) == 0x06;
     const uint32_t fractionFlip = mirrored ? 0xFFFF0000u : 0;
-    const uint32_t step = mirrored ? 0u - v.step : v.step;
     const int64_t index = mirrored ? -1 - int64_t{v.position} : int64_t{v.position};
     const uint32_t f = ((v.fraction & 0xFFFF0000u) ^ fractionFlip) + lower;
     s.position = index * kOne + f;
-    s.increment = int64_t{static_cast<int32_t>(step) >> 16} * kOne + (((step & 0xFFFFu) << 16) + kAccumulatorNudge);
+    s.increment = (mirrored ? -int64_t{v.step} : int64_t{v.step}) * 65536 + kAccumulatorNudge;
     const Element* base = reinterpret_cast<const Element*>(mirrored ? v.reverseBase : v.sampleData);
     mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, m);
 
