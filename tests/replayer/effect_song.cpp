@@ -1,0 +1,82 @@
+#include "effect_song.h"
+
+#include "audio/player.h"
+#include "loader/song_memory.h"
+#include "replayer/notes.h"
+#include "replayer/tick_engine.h"
+
+namespace zv::test {
+
+namespace {
+
+struct Start {
+  int channel;
+  int32_t position;
+};
+std::vector<Start> starts;
+
+void recordStart(int channelIndex, const VoiceUpdate& update) {
+  starts.push_back({channelIndex, update.startPosition});
+}
+
+}  // namespace
+
+void EffectSong::SetUp() {
+  setupReplayer(44100, 1024, true, true);
+  spec = XmModuleSpec{};
+  spec.channelCount = 2;
+  spec.speed = 6;
+  spec.tempo = 125;
+  XmSampleSpec sample = squareSample(1024);
+  sample.loopKind = 1;
+  sample.loopLength = 1024;
+  spec.instruments = {instrumentWith(sample)};
+  starts.clear();
+  noteStartSink = recordStart;
+}
+
+void EffectSong::TearDown() {
+  noteStartSink = updateVoice;
+  freeSong();
+  starts.clear();
+}
+
+void EffectSong::put(int row, int channel, NoteCell cell, int pattern) {
+  spec.cell(pattern, row, channel) = cell;
+}
+
+void EffectSong::load() {
+  setupReplayer(44100, 1024, true, true);
+  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  song.globalVolume = 64;
+  song.patternDelay = 0;
+  song.patternDelayCounter = 0;
+  song.breakRow = 0;
+  song.positionJump = 0;
+  song.patternLoopJump = 0;
+  starts.clear();
+}
+
+void EffectSong::tick() {
+  for (Channel& channel : channels) channel.status = 0;
+  playerTick();
+}
+
+void EffectSong::ticks(int n) {
+  for (int i = 0; i < n; i++) tick();
+}
+
+int EffectSong::noteStarts(int channel) const {
+  int n = 0;
+  for (const Start& s : starts) n += s.channel == channel;
+  return n;
+}
+
+int32_t EffectSong::lastStartPosition(int channel) const {
+  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+    if (it->channel == channel) return it->position;
+  }
+  return -1;
+}
+
+}  // namespace zv::test
