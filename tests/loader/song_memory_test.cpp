@@ -228,7 +228,10 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
   Sample& forward = add(100, 20, 40, wide | kLoopForward);
   Sample& pingPong = add(100, 20, 40, wide | kLoopPingPong);
   Sample& both = add(100, 20, 40, wide | kLoopForward | kLoopPingPong);
-  Sample& odd = add(101, 21, 41, wide | kLoopForward);  // byte positions halved, rounding down
+  // Odd byte values: the voice plays frames 10..29 (start and length halved
+  // each), so the guard belongs at frame 30, not at (21 + 41) / 2 = 31.
+  Sample& odd = add(101, 21, 41, wide | kLoopForward);
+  Sample& oddPingPong = add(101, 21, 41, wide | kLoopPingPong);
   Sample& oddEnd = add(7, 0, 0, wide);
   prepareSamples();
   EXPECT_EQ(word(none, 50), 0);
@@ -236,7 +239,9 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
   EXPECT_EQ(word(forward, 30), word(forward, 10));
   EXPECT_EQ(word(pingPong, 30), word(pingPong, 29));
   EXPECT_EQ(word(both, 30), word(both, 10));
-  EXPECT_EQ(word(odd, 31), word(odd, 10));
+  EXPECT_EQ(word(odd, 30), word(odd, 10));
+  EXPECT_EQ(word(oddPingPong, 30), word(oddPingPong, 29));
+  EXPECT_EQ(word(odd, 31), 0x403F);  // bytes 62 and 63 untouched
   EXPECT_EQ(word(oddEnd, 3), 0);
 }
 
