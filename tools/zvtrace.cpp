@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/player.h"
+#include "audio/wav_render.h"
 #include "loader/module_loader.h"
 #include "loader/song_memory.h"
 #include "mixer/voices.h"
@@ -23,19 +24,24 @@ const char* const kUsage =
     "  tick position pattern row counter speed tempo gvol ch0 ch1 ...\n"
     "\n"
     "  tick      tick index, from 0\n"
-    "  position  songPosition, pattern patternNumber, row row: the row this\n"
-    "            tick played (read before the tick)\n"
-    "  counter   tickCounter, speed, tempo, gvol (globalVolume): read after\n"
-    "            the tick\n"
+    "  position  songPosition  \\\n"
+    "  pattern   patternNumber  | the row this tick played (read before it)\n"
+    "  row       row           /\n"
+    "  counter   tickCounter   \\\n"
+    "  speed     speed          | read after the tick\n"
+    "  tempo     tempo          |\n"
+    "  gvol      globalVolume  /\n"
     "  chN       one field per channel of the song, read after the tick:\n"
-    "            finalVolume:finalPanning:finalPeriod:status, the numbers in\n"
-    "            decimal, status as the two hexadecimal digits the voice\n"
-    "            layer is sent (01 volume, 02 period, 04 note, 08 panning,\n"
-    "            10 quick ramp); the status is then sent and cleared\n"
+    "            finalVolume:finalPanning:finalPeriod:status, the numbers\n"
+    "            in decimal, status as the two hexadecimal digits the\n"
+    "            voice layer is sent (01 volume, 02 period, 04 note,\n"
+    "            08 panning, 10 quick ramp), which is then sent and cleared\n"
     "\n"
     "Fields are separated by one space. Without -n the trace stops after the\n"
     "tick that leaves the song about to start row 0 of its first order entry\n"
-    "again (outside a pattern delay), or after `limit` ticks.\n"
+    "again, or where a render ends (the start of a row 0 after the last order\n"
+    "entry was begun at its row 0, or speed 0), never while a pattern delay\n"
+    "repeats a row; or after `limit` ticks.\n"
     "\n"
     "  -n ticks  run exactly this many ticks\n"
     "  -l limit  most ticks without -n (default 200000)\n"
@@ -52,9 +58,13 @@ bool parseCount(const char* text, long& out) {
   return true;
 }
 
-bool wrappedToStart() {
-  return zv::song.songPosition == 0 && zv::song.row == 0 && zv::song.tickCounter == 1 &&
-         zv::song.patternDelayCounter == 0;
+// On the state a tick left: the song wraps to its first order entry, or
+// ends as a render would.
+bool songWrapped(uint16_t lastPosition) {
+  const bool wrapped = zv::song.songPosition == 0 && zv::song.row == 0 &&
+                       zv::song.tickCounter == 1 && zv::song.patternDelayCounter == 0;
+  const bool ended = zv::songEndReached(lastPosition);
+  return wrapped || ended;
 }
 
 void printTick(long tick, int position, int pattern, int row) {
@@ -117,6 +127,8 @@ int main(int argc, char** argv) {
   zv::player.rampLength = zv::player.mixingFrequency / 200;
 
   const long count = ticks >= 0 ? ticks : limit;
+  const uint16_t lastPosition = static_cast<uint16_t>(zv::song.songLength - 1);
+  zv::songEndReached(lastPosition);  // the render's test also looks at the start
   for (long tick = 0; tick < count; tick++) {
     const int position = zv::song.songPosition;
     const int pattern = zv::song.patternNumber;
@@ -125,7 +137,7 @@ int main(int argc, char** argv) {
     zv::playerTick();
     printTick(tick, position, pattern, row);
     zv::sendChannelUpdates();
-    if (ticks < 0 && wrappedToStart()) break;
+    if (songWrapped(lastPosition) && ticks < 0) break;
   }
   zv::freeSong();
   return 0;
