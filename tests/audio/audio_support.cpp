@@ -50,36 +50,43 @@ TempDir::~TempDir() {
 
 namespace {
 
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+uint32_t le32(const uint8_t* b) {
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
 }
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-bool tag(const std::vector<uint8_t>& b, size_t at, const char* text) {
-  return std::memcmp(b.data() + at, text, 4) == 0;
-}
+uint16_t le16(const uint8_t* b) { return static_cast<uint16_t>(b[0] | b[1] << 8); }
+bool tag(const uint8_t* b, const char* text) { return std::memcmp(b, text, 4) == 0; }
 
 }  // namespace
 
-WavInfo parseWav(const std::vector<uint8_t>& file) {
+WavInfo parseWavHeader(const uint8_t* h, uint64_t dataBytesInFile) {
   WavInfo info;
-  if (file.size() < 44) return info;
-  info.riffSize = le32(file, 4);
-  info.sampleRate = le32(file, 24);
-  info.byteRate = le32(file, 28);
-  info.dataSize = le32(file, 40);
-  info.data.assign(file.begin() + 44, file.end());
-  info.wellFormed = tag(file, 0, "RIFF") && tag(file, 8, "WAVE") && tag(file, 12, "fmt ") &&
-                    le32(file, 16) == 16 && le16(file, 20) == 1 && le16(file, 22) == 2 &&
-                    le16(file, 32) == 4 && le16(file, 34) == 16 && tag(file, 36, "data") &&
-                    info.byteRate == info.sampleRate * 4 && info.dataSize == file.size() - 44 &&
-                    info.riffSize == info.dataSize + 36 && info.dataSize % 4 == 0;
+  info.riffSize = le32(h + 4);
+  info.sampleRate = le32(h + 24);
+  info.byteRate = le32(h + 28);
+  info.dataSize = le32(h + 40);
+  info.wellFormed = tag(h, "RIFF") && tag(h + 8, "WAVE") && tag(h + 12, "fmt ") && le32(h + 16) == 16 &&
+                    le16(h + 20) == 1 && le16(h + 22) == 2 && le16(h + 32) == 4 && le16(h + 34) == 16 &&
+                    tag(h + 36, "data") && info.byteRate == info.sampleRate * 4 &&
+                    info.dataSize == dataBytesInFile && info.riffSize == info.dataSize + 36 &&
+                    info.dataSize % 4 == 0;
   return info;
 }
 
-ManualRender renderByTicks(uint32_t maxDataBytes) {
+WavInfo parseWav(const std::vector<uint8_t>& file) {
+  if (file.size() < 44) return WavInfo{};
+  WavInfo info = parseWavHeader(file.data(), file.size() - 44);
+  info.data.assign(file.begin() + 44, file.end());
+  return info;
+}
+
+uint64_t checksumOf(const uint8_t* bytes, size_t count, uint64_t hash) {
+  for (size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  return hash;
+}
+
+ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData) {
   ManualRender result;
+  result.checksum = checksumOf(nullptr, 0);
   const int32_t frequency = player.mixingFrequency;
   std::vector<int16_t> tick(static_cast<size_t>(maxTickFrames(frequency)) * 2);
   stopPlayback();
@@ -91,10 +98,12 @@ ManualRender renderByTicks(uint32_t maxDataBytes) {
     const int32_t bytes = renderTick(tick.data());
     if (total + static_cast<size_t>(bytes) > maxDataBytes) break;
     const auto* raw = reinterpret_cast<const uint8_t*>(tick.data());
-    result.data.insert(result.data.end(), raw, raw + bytes);
+    if (keepData) result.data.insert(result.data.end(), raw, raw + bytes);
+    result.checksum = checksumOf(raw, static_cast<size_t>(bytes), result.checksum);
     result.tickBytes.push_back(bytes);
     total += static_cast<size_t>(bytes);
   }
+  result.totalBytes = total;
   freeMixBuffer();
   finishRender();
   stopPlayback();

@@ -39,14 +39,23 @@ struct WavInfo {
 
 WavInfo parseWav(const std::vector<uint8_t>& file);
 
+// The same checks from the 44 header bytes and the count of bytes behind
+// them; `data` stays empty.
+WavInfo parseWavHeader(const uint8_t* header, uint64_t dataBytesInFile);
+
 // What renderSongToWav should write for the loaded song: the same loop made
 // here from prepareRender, songEndReached and renderTick, with every tick's
 // byte count. Leaves the player as the renderer does.
 struct ManualRender {
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // kept only when asked for
   std::vector<int32_t> tickBytes;
+  uint64_t totalBytes = 0;
+  uint64_t checksum = 0;  // checksumOf(data)
 };
-ManualRender renderByTicks(uint32_t maxDataBytes);
+ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData = true);
+
+// FNV-1a over the bytes, to compare long renders without keeping them.
+uint64_t checksumOf(const uint8_t* bytes, size_t count, uint64_t hash = 14695981039346656037ull);
 
 // A small song: `rows` rows on `channels` channels in one pattern played by
 // `orders` order entries, a looped square wave on channel 0 from row 0.
