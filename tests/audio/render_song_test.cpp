@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/audio_support.h"
+#include "audio/device.h"
 #include "audio/player.h"
 #include "audio/wav_render.h"
 #include "mixer/voices.h"
@@ -307,15 +308,21 @@ TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
     stopPlayback();
     GTEST_SKIP() << "no audio device";
   }
-  EXPECT_EQ(player.mixBufferFrames, 1024);
-  EXPECT_EQ(song.samplesPerTick, 882);
+  {
+    AudioLock lock;  // the callback runs already
+    EXPECT_EQ(player.mixBufferFrames, 1024);
+    EXPECT_EQ(song.samplesPerTick, 882);
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   setMasterVolume(100);  // marks under the lock while the callback runs
   togglePause();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   togglePause();
   restartPlayback();
-  EXPECT_EQ(song.songPosition, 0);
+  {
+    AudioLock lock;
+    EXPECT_EQ(song.songPosition, 0);
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   stopPlayback();
   EXPECT_EQ(player.mixBuffer, nullptr);
