@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "audio/player_settings.h"
 #include "code_song.h"
 #include "replayer/notes.h"
 #include "replayer/pitch.h"
@@ -170,6 +171,27 @@ TEST_F(NoteStart, TriggerGoesToTheCurrentChannel) {
   ASSERT_EQ(triggers().size(), 2u);
   EXPECT_EQ(triggers()[0].channel, 31);
   EXPECT_EQ(triggers()[1].channel, 0);
+}
+
+TEST_F(NoteStart, WithoutAnObserverTheChannelsVoiceStarts) {
+  noteStartSink = updateVoice;
+  player.volumeRamping = false;
+  resetVoices();
+  int8_t data[64 + 2] = {};
+  Sample& s = song.instruments[1]->samples[3];
+  s.type = 0;
+  s.length = 64;
+  s.loopStart = s.loopLength = 0;
+  s.data = data;
+  startNote(49, 0, 0, ch());
+  const Voice& v = voices[voiceOfChannel[2]];
+  EXPECT_EQ(voiceOfChannel[2], 4);
+  EXPECT_EQ(v.flags & Voice::stopped, 0);
+  EXPECT_EQ(v.sampleData, data);
+  EXPECT_EQ(v.end, 64);
+  EXPECT_EQ(v.position, 0);
+  resetVoices();
+  player.volumeRamping = true;
 }
 
 // ---------------------------------------------------------------- portamento set-up
