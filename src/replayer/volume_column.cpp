@@ -58,25 +58,30 @@ void setPanning(Channel& ch, uint8_t& cell) {
 
 void noneLater(Channel&) {}
 
-uint8_t x(const Channel& ch) { return ch.volumeColumn & 0x0F; }
+uint8_t lowNibble(const Channel& ch) { return ch.volumeColumn & 0x0F; }
 
-void volumeSlideDown(Channel& ch) { setVolumes(ch, lowered(ch.volume, x(ch)), Channel::volumeChanged); }
+void volumeSlideDown(Channel& ch) {
+  setVolumes(ch, lowered(ch.volume, lowNibble(ch)), Channel::volumeChanged);
+}
 
-void volumeSlideUp(Channel& ch) { setVolumes(ch, raised(ch.volume, x(ch), 64), Channel::volumeChanged); }
+void volumeSlideUp(Channel& ch) {
+  setVolumes(ch, raised(ch.volume, lowNibble(ch), 64), Channel::volumeChanged);
+}
 
 void vibrato(Channel& ch) {
-  if (x(ch) != 0) ch.vibratoDepth = x(ch);
+  const uint8_t depth = lowNibble(ch);
+  if (depth != 0) ch.vibratoDepth = depth;
   vibratoStep(ch);
 }
 
 // x = 0 is not a no-operation: it moves the panning hard left.
 void panningSlideLeft(Channel& ch) {
-  ch.panning = x(ch) == 0 ? 0 : lowered(ch.panning, x(ch));
+  ch.panning = lowNibble(ch) == 0 ? 0 : lowered(ch.panning, lowNibble(ch));
   ch.status |= Channel::panningChanged;
 }
 
 void panningSlideRight(Channel& ch) {
-  ch.panning = raised(ch.panning, x(ch), 255);
+  ch.panning = raised(ch.panning, lowNibble(ch), 255);
   ch.status |= Channel::panningChanged;
 }
 

@@ -24,6 +24,18 @@ class VolumeColumn : public EffectSong {
   }
 };
 
+TEST_F(VolumeColumn, BytesBelow0x10DoNothing) {
+  for (uint8_t byte : {0x01, 0x05, 0x0F}) {
+    playAfter(20, byte, 77);
+    for (int t = 0; t < 6; t++) {
+      EXPECT_EQ(ch().volume, 20) << std::hex << int{byte};
+      EXPECT_EQ(ch(1).panning, 77);
+      EXPECT_EQ(ch().status & (Channel::volumeChanged | Channel::panningChanged), 0);
+      tick();
+    }
+  }
+}
+
 TEST_F(VolumeColumn, SetVolumeWithAQuickRamp) {
   for (auto [byte, expected] : {std::pair{0x10, 0}, {0x30, 32}, {0x50, 64}, {0x5F, 64}}) {
     playAfter(20, static_cast<uint8_t>(byte));
