@@ -151,3 +151,13 @@ struct CorpusBenchmarks {
 const CorpusBenchmarks corpusBenchmarks;
 
 }  // namespace
+
+// The benchmarks' entry point. Weak, so that a bench file with its own main
+// takes its place; the executable links either way.
+__attribute__((weak)) int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
