@@ -155,6 +155,7 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   int32_t pendingFrames = 0;  // made but not yet written
   while (!songEndReached(lastPosition) && renderActive) {
     const int32_t bytes = renderTick(ticks + 2 * pendingFrames);
+    if (bytes <= 0) break;  // cannot happen with a MixBuffer; never spin without output
     if (static_cast<uint64_t>(total) + static_cast<uint32_t>(bytes) > maxDataBytes) break;
     total += static_cast<uint32_t>(bytes);
     pendingFrames += bytes / 4;
