@@ -117,11 +117,14 @@ void updateVolume(Channel& ch, const Instrument& ins, uint8_t keyOn) {
     ch.finalVolume = static_cast<uint16_t>((((fade * volume) >> 12) * global) >> 7);
     return;
   }
-  const uint32_t e =
+  uint32_t e =
       stepEnvelope(volumeEnvelopeOf(ins),
                    {ch.volumeEnvelopeTick, ch.volumeEnvelopePoint, ch.volumeEnvelopeValue,
                     ch.volumeEnvelopeDelta},
                    keyOn) >> 8;
+  // A point value above 64 (only a damaged file has one) would go out
+  // unlimited on the tick it is reached and push finalVolume past 256.
+  if (e > 64) e = 64;
   ch.finalVolume = static_cast<uint16_t>((((fade * volume * e) >> 18) * global) >> 7);
   ch.status |= Channel::volumeChanged;
 }
@@ -142,7 +145,7 @@ void updatePanning(Channel& ch, const Instrument& ins, uint8_t keyOn) {
   const int32_t offset = (8 * distance * s) >> 16;  // floor
   int32_t p = ch.panning + offset;
   if (p > 255) p = 255;
-  if (p < 0) p = 0;  // unreachable: the envelope output is at most 16384
+  if (p < 0) p = 0;  // a point value above 128 wraps s negative
   ch.finalPanning = static_cast<uint8_t>(p);
   ch.status |= Channel::panningChanged;
 }

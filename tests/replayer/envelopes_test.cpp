@@ -238,13 +238,21 @@ TEST_F(ChannelOutput, ValuesAbove64AreLimited) {
   retriggerInstrument(ch());
   tick();
   EXPECT_EQ(ch().finalVolume, 256);
-  // On the tick a rising segment starts, the point's value goes out unlimited.
+  // On the tick a segment starts, the point's value goes out without the
+  // limit; finalVolume still never passes 256.
   setVolumeEnvelope({{0, 100}, {10, 100}});
   retriggerInstrument(ch());
   tick();
-  EXPECT_EQ(ch().finalVolume, volumeFor(25600));
+  EXPECT_EQ(ch().volumeEnvelopeValue, 25600);
+  EXPECT_EQ(ch().finalVolume, 256);
   tick();
   EXPECT_EQ(ch().finalVolume, 0);
+  // A panning point far above 64 wraps its offset negative: the panning
+  // stays inside 0..255.
+  setPanningEnvelope({{0, 200}, {10, 200}});
+  retriggerInstrument(ch());
+  tick();
+  EXPECT_EQ(ch().finalPanning, 0);
 }
 
 TEST_F(ChannelOutput, TicksThatDoNotIncreaseGiveNoSlope) {
