@@ -41,6 +41,22 @@ TEST_F(RenderMode, WritesTheModuleNameWithWavAppended) {
   EXPECT_EQ(wav.dataSize, 3u * 64 * 3 * 441 * 4);
 }
 
+TEST_F(RenderMode, ModModuleRendersBesideItself) {
+  ModModuleSpec mod;
+  mod.samples.push_back({"tone", std::vector<int8_t>(512, 40), 0, 64, 0, 256, {}});
+  mod.cell(0, 0, 0) = ModCell{428, 1, 0, 0};
+  ASSERT_TRUE(writeFile(dir / "song.mod", writeMod(mod)));
+  ProgramRun r;
+  r.args = {dir / "song.mod", "--render-to-wav"};
+  Finished f = runToEnd(r);
+  EXPECT_EQ(f.output, kRendering);
+  EXPECT_EQ(f.status, 0);
+  WavFile wav = readWav(dir / "song.mod.wav");
+  EXPECT_TRUE(wav.valid);
+  EXPECT_EQ(wav.sampleRate, 44100u);
+  EXPECT_GT(wav.dataSize, 0u);
+}
+
 TEST_F(RenderMode, OptionNamesInCapitalsAndWavSuffixOnTheWholePath) {
   ASSERT_TRUE(writeFile(dir / "tune.MOD.xm", writeXm(liveTestSong())));
   ProgramRun r;

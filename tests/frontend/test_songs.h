@@ -122,7 +122,7 @@ inline WavFile readWav(const std::string& path) {
             std::memcmp(h + 36, "data", 4) == 0 && w.riffSize == w.dataSize + 36 &&
             w.dataSize == bytes.size() - 44 && w.dataSize % 4 == 0;
   w.samples.resize((bytes.size() - 44) / 2);
-  std::memcpy(w.samples.data(), h + 44, w.samples.size() * 2);
+  if (!w.samples.empty()) std::memcpy(w.samples.data(), h + 44, w.samples.size() * 2);
   return w;
 }
 
@@ -130,7 +130,7 @@ inline WavFile readWav(const std::string& path) {
 inline std::vector<int16_t> readRawSamples(const std::string& path) {
   std::vector<uint8_t> bytes = readFile(path);
   std::vector<int16_t> samples(bytes.size() / 2);
-  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
   return samples;
 }
 
