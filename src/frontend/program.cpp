@@ -62,14 +62,15 @@ const char* renderFailureMessage(RenderResult result) {
 
 // Renders on the render thread while watching the keyboard every 200 ms; any
 // key stops the render. A render that failed is reported and gives status 1.
+// Entered with renderActive set.
 int renderMode(const Options& options) {
   char* wavFileName = makeWavFileName(options.modulePath);
   if (wavFileName == nullptr) {
+    renderActive = false;
     std::printf("Error: Out of memory!\n");
     freeSong();
     return 1;
   }
-  renderActive = true;
   if (!startRenderThread(wavFileName)) {
     renderActive = false;
     std::printf("Error: Couldn't create WAV rendering thread!\n");
@@ -153,9 +154,11 @@ int runProgram(int argc, char** argv) {
     return 1;
   }
   applyOptions(options);
-  // Set before the handler exists, so that a SIGTERM arriving while playback
-  // starts is not overwritten and still ends the status loop at its first pass.
+  // Both run flags are set before the handler exists, so that a SIGTERM
+  // arriving while playback or the render starts is never overwritten: it
+  // ends the status loop at its first pass, or the render before its first tick.
   running = true;
+  renderActive = options.renderToWav;
   installTerminateHandler();
   return options.renderToWav ? renderMode(options) : livePlay(options);
 }
