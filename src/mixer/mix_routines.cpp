@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ZV_WIDE_MIXING 1
+#endif
+
 #include "audio/player_settings.h"
 
 namespace zv {
@@ -77,6 +82,172 @@ void mixSamples(const Element* base, Stretch& s, uint32_t count) {
   s = r;
 }
 
+#ifdef ZV_WIDE_MIXING
+
+#define ZV_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512dq")))
+// GCC's 512-bit intrinsics seed their results with deliberately undefined
+// values, which its own warning mistakes for uninitialised reads.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+bool wideMixingSupported() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512dq");
+}
+
+const bool wideMixingPresent = wideMixingSupported();
+bool wideMixingOn = wideMixingPresent;
+
+// The vector loop's state for 16 consecutive samples: the halves of their
+// 32.32 positions (index and accumulator F) in 32-bit lanes, and their gains
+// with sample k in the low half of 64-bit lane k: `left` for samples 0..7,
+// `leftHigh` for 8..15.
+struct WideStretch {
+  __m512i index, f;
+  __m512i indexAdvance, fAdvance;  // the halves of 16 increments
+  __m512i left, leftHigh, right, rightHigh;
+  __m512i leftStep, rightStep;     // 16 ramp deltas, in the same layout
+};
+
+// Adds 16 samples (the first n of them when kPartial) into the frames at
+// `out`. Both elements of each position come from one 32-bit gather: for
+// 8-bit data it reads the element and the three bytes behind it, which stays
+// inside the guard and the zero tail the loader puts behind the data. The
+// arithmetic is the scalar loop's, lane by lane.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred, bool kPartial>
+ZV_WIDE_TARGET __attribute__((always_inline)) inline void mixGroup(const Element* base, WideStretch& w, int32_t* out,
+                                                                   uint32_t n) {
+  // 8-bit data: bytes 0 and 1 of each dword to the high bytes of its two halves (pshufb indexes per 128 bits).
+  const __m512i widenBytes = _mm512_set4_epi32(0x0D800C80, 0x09800880, 0x05800480, 0x01800080);
+  const __m512i firstSamples = _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+  const __m512i lastSamples = _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
+
+  // A zeroed destination: a gather merges into it, and an old value would
+  // chain each group to the previous one. (The empty asm keeps the compiler
+  // from dropping the zero for a full mask.)
+  __mmask16 lanes = kPartial ? static_cast<__mmask16>((1u << n) - 1) : static_cast<__mmask16>(0xFFFF);
+  asm("" : "+k"(lanes));
+  __m512i pair = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, w.index, base, sizeof(Element));
+  if constexpr (sizeof(Element) == 1) pair = _mm512_shuffle_epi8(pair, widenBytes);
+  // pair: S0 in the low 16 bits, S1 in the high 16 bits, on the 16-bit scale.
+  __m512i value = _mm512_srai_epi32(_mm512_slli_epi32(pair, 16), 16);
+  if constexpr (kInterpolate) {
+    const __m512i d = _mm512_sub_epi32(_mm512_srai_epi32(pair, 16), value);
+    // floor(d x F / 2^32) from unsigned products, less F where d is negative.
+    const __m512i even = _mm512_srli_epi64(_mm512_mul_epu32(d, w.f), 32);
+    const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(w.f, 32));
+    __m512i high = _mm512_mask_blend_epi32(0xAAAA, even, odd);
+    high = _mm512_mask_sub_epi32(high, _mm512_movepi32_mask(d), high, w.f);
+    // 2 x floor(d x F / 2^33) is that with its lowest bit cleared.
+    value = _mm512_add_epi32(value, _mm512_and_si512(high, _mm512_set1_epi32(-2)));
+  }
+
+  // Advance the positions: 16 increments added to F carry at most once into the index.
+  const __m512i f = _mm512_add_epi32(w.f, w.fAdvance);
+  w.index = _mm512_mask_sub_epi32(_mm512_add_epi32(w.index, w.indexAdvance), _mm512_cmplt_epu32_mask(f, w.fAdvance),
+                                  _mm512_add_epi32(w.index, w.indexAdvance), _mm512_set1_epi32(-1));
+  w.f = f;
+
+  // floor(I x gain / 2^20) is the high half of the 64-bit product (I x 2^12) x gain,
+  // exact since |I| <= 32768; sample k's value sits in the low half of 64-bit lane k.
+  const __m512i scaled = _mm512_slli_epi32(value, 12);
+  const __m512i first = _mm512_permutexvar_epi32(firstSamples, scaled);
+  const __m512i last = _mm512_permutexvar_epi32(lastSamples, scaled);
+  __m512i firstFrames, lastFrames;
+  if constexpr (kCentred) {
+    // The high halves, copied into both halves of each frame.
+    firstFrames = _mm512_shuffle_epi32(_mm512_mul_epi32(first, w.left), _MM_PERM_DDBB);
+    lastFrames = _mm512_shuffle_epi32(_mm512_mul_epi32(last, w.leftHigh), _MM_PERM_DDBB);
+  } else {
+    // Left from the high half moved down, right in its place.
+    firstFrames = _mm512_mask_blend_epi32(0xAAAA, _mm512_srli_epi64(_mm512_mul_epi32(first, w.left), 32),
+                                          _mm512_mul_epi32(first, w.right));
+    lastFrames = _mm512_mask_blend_epi32(0xAAAA, _mm512_srli_epi64(_mm512_mul_epi32(last, w.leftHigh), 32),
+                                         _mm512_mul_epi32(last, w.rightHigh));
+  }
+  if constexpr (kRamp) {
+    w.left = _mm512_add_epi32(w.left, w.leftStep);
+    w.leftHigh = _mm512_add_epi32(w.leftHigh, w.leftStep);
+    if constexpr (!kCentred) {
+      w.right = _mm512_add_epi32(w.right, w.rightStep);
+      w.rightHigh = _mm512_add_epi32(w.rightHigh, w.rightStep);
+    }
+  }
+
+  if constexpr (kPartial) {
+    const uint32_t sums = 2 * n;  // values to add, 2 to 30
+    const __mmask16 firstActive = static_cast<__mmask16>(sums >= 16 ? 0xFFFF : (1u << sums) - 1);
+    const __mmask16 lastActive = static_cast<__mmask16>(sums <= 16 ? 0 : (1u << (sums - 16)) - 1);
+    _mm512_mask_storeu_epi32(out, firstActive,
+                             _mm512_add_epi32(_mm512_maskz_loadu_epi32(firstActive, out), firstFrames));
+    _mm512_mask_storeu_epi32(out + 16, lastActive,
+                             _mm512_add_epi32(_mm512_maskz_loadu_epi32(lastActive, out + 16), lastFrames));
+  } else {
+    _mm512_storeu_si512(out, _mm512_add_epi32(_mm512_loadu_si512(out), firstFrames));
+    _mm512_storeu_si512(out + 16, _mm512_add_epi32(_mm512_loadu_si512(out + 16), lastFrames));
+  }
+}
+
+// Gains of samples first .. first + 7 in the low halves of 64-bit lanes.
+ZV_WIDE_TARGET inline __m512i wideGains(uint32_t gain, uint32_t delta, uint32_t first) {
+  const __m512i k = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+  return _mm512_add_epi32(_mm512_set1_epi64(gain + first * delta),
+                          _mm512_mullo_epi32(_mm512_set1_epi64(delta), k));
+}
+
+// The same samples as mixSamples, 16 at a time with 512-bit vectors.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+ZV_WIDE_TARGET void mixSamplesWide(const Element* base, Stretch& s, uint32_t count) {
+  const int64_t inc = s.increment;
+  const __m512i k = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m512i low = _mm512_add_epi64(_mm512_set1_epi64(s.position), _mm512_mullo_epi64(_mm512_set1_epi64(inc), k));
+  const __m512i high = _mm512_add_epi64(low, _mm512_set1_epi64(8 * inc));
+  WideStretch w;
+  w.index = _mm512_permutex2var_epi32(
+      low, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), high);
+  w.f = _mm512_permutex2var_epi32(low, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30),
+                                  high);
+  const uint64_t advance = static_cast<uint64_t>(16 * inc);
+  w.indexAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance >> 32));
+  w.fAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance));
+  w.left = wideGains(s.left, s.deltaLeft, 0);
+  w.leftHigh = wideGains(s.left, s.deltaLeft, 8);
+  w.right = wideGains(s.right, s.deltaRight, 0);
+  w.rightHigh = wideGains(s.right, s.deltaRight, 8);
+  w.leftStep = _mm512_set1_epi64(16 * s.deltaLeft);
+  w.rightStep = _mm512_set1_epi64(16 * s.deltaRight);
+
+  int32_t* out = s.out;
+  for (uint32_t groups = count / 16; groups != 0; --groups, out += 32)
+    mixGroup<Element, kInterpolate, kRamp, kCentred, false>(base, w, out, 16);
+  if (count % 16) mixGroup<Element, kInterpolate, kRamp, kCentred, true>(base, w, out, count % 16);
+
+  s.out += 2 * static_cast<int64_t>(count);
+  s.position += static_cast<int64_t>(count) * inc;
+  if constexpr (kRamp) {
+    s.left += count * s.deltaLeft;
+    if constexpr (!kCentred) s.right += count * s.deltaRight;
+  }
+}
+
+#pragma GCC diagnostic pop
+
+#endif  // ZV_WIDE_MIXING
+
+// A stretch's samples through the vector loop where there is one and the
+// stretch is long enough to pay for its set-up.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+inline void mixStretch(const Element* base, Stretch& s, uint32_t count) {
+#ifdef ZV_WIDE_MIXING
+  if (count >= 8 && wideMixingOn) {
+    mixSamplesWide<Element, kInterpolate, kRamp, kCentred>(base, s, count);
+    return;
+  }
+#endif
+  mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count);
+}
+
 // Output samples until the position first reaches or passes `end`: one
 // division. The result can exceed 32 bits (a step of 1/65536 from 65535 frames away).
 inline uint64_t samplesToEnd(const Voice& v) {
@@ -147,7 +318,7 @@ void mixRoutine(Voice& v, int32_t count, int32_t offset) {
     s.position = index * kOne + f;
     s.increment = (mirrored ? -int64_t{v.step} : int64_t{v.step}) * 65536 + kAccumulatorNudge;
     const Element* base = reinterpret_cast<const Element*>(mirrored ? v.reverseBase : v.sampleData);
-    mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, m);
+    mixStretch<Element, kInterpolate, kRamp, kCentred>(base, s, m);
 
     const int64_t endIndex = s.position >> 32;
     const uint32_t endF = static_cast<uint32_t>(s.position) ^ fractionFlip;
@@ -198,6 +369,20 @@ void advanceSilently(Voice& v, int32_t count) {
 }
 
 }  // namespace
+
+bool wideMixingAvailable() {
+#ifdef ZV_WIDE_MIXING
+  return wideMixingPresent;
+#else
+  return false;
+#endif
+}
+
+void useWideMixing([[maybe_unused]] bool on) {
+#ifdef ZV_WIDE_MIXING
+  wideMixingOn = on && wideMixingPresent;
+#endif
+}
 
 void mixVoice(Voice& voice, int32_t count, int32_t offset) {
   if (voice.flags & Voice::stopped) return;

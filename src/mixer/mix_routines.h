@@ -18,4 +18,10 @@ void mixVoice(Voice& voice, int32_t count, int32_t offset);
 using MixRoutine = void (*)(Voice& voice, int32_t count, int32_t offset);
 extern const MixRoutine mixRoutines[16];
 
+// Where the processor has 512-bit vectors the routines mix 16 samples at a
+// time with them; the numbers are the same. Tests and benchmarks may turn
+// them off (useWideMixing(false)) to run the plain loops.
+bool wideMixingAvailable();
+void useWideMixing(bool on);
+
 }  // namespace zv

@@ -156,11 +156,26 @@ bool compareRoutine(int routine, int voiceCount, uint32_t seed) {
   return true;
 }
 
+// Turns the 512-bit loops on or off for one test.
+class WideMixingScope {
+ public:
+  explicit WideMixingScope(bool on) { useWideMixing(on); }
+  ~WideMixingScope() { useWideMixing(true); }
+};
+
 class EveryRoutine : public ::testing::TestWithParam<int> {};
 
-TEST_P(EveryRoutine, MatchesThePerSampleReference) {
+TEST_P(EveryRoutine, PlainLoopsMatchThePerSampleReference) {
   const int routine = GetParam();
+  WideMixingScope plain(false);
   EXPECT_TRUE(compareRoutine(routine, 160, 1000u + static_cast<uint32_t>(routine)));
+}
+
+TEST_P(EveryRoutine, VectorLoopsMatchThePerSampleReference) {
+  if (!wideMixingAvailable()) GTEST_SKIP() << "no 512-bit vectors on this processor";
+  const int routine = GetParam();
+  WideMixingScope wide(true);
+  EXPECT_TRUE(compareRoutine(routine, 160, 2000u + static_cast<uint32_t>(routine)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Routines, EveryRoutine, ::testing::Range(0, 16));
