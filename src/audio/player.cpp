@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "audio/device.h"
 #include "audio/wav_render.h"
 #include "loader/song_memory.h"
@@ -237,7 +241,16 @@ void convertMixBuffer(int16_t* out, int32_t frames, int32_t masterVolume) {
   const int32_t* sums = player.mixBuffer;
   const int32_t count = 2 * frames;
   if (masterVolume == 256) {
-    for (int32_t i = 0; i < count; ++i) out[i] = static_cast<int16_t>(std::clamp(sums[i] >> 8, -32768, 32767));
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // The signed-saturating pack is exactly the clamp to 16 bits.
+    for (; i + 8 <= count; i += 8) {
+      const __m128i low = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i)), 8);
+      const __m128i high = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 4)), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(low, high));
+    }
+#endif
+    for (; i < count; ++i) out[i] = static_cast<int16_t>(std::clamp(sums[i] >> 8, -32768, 32767));
   } else {
     for (int32_t i = 0; i < count; ++i) {
       const int32_t v = std::clamp(sums[i] >> 8, -32768, 32767);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
 #include <vector>
 
 #include "audio/audio_support.h"
@@ -52,7 +53,12 @@ TEST(ConvertSample, SaturatesBeyondSixteenBits) {
 }
 
 TEST_F(PlayerTest, BufferConversionMatchesTheSampleConversion) {
-  const std::vector<int32_t> sums = {0, -1, 74565, -74565, INT32_MAX, INT32_MIN, 8388607, -8388609, 511, -511};
+  std::vector<int32_t> sums = {0, -1, 74565, -74565, INT32_MAX, INT32_MIN, 8388607, -8388609, 511, -511};
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX), near(-9000000, 9000000);
+  for (int i = 0; i < 1000; ++i) sums.push_back(i % 2 ? any(random) : near(random));
+  sums.push_back(3);  // an odd tail behind the groups of eight
+  sums.push_back(-3);
   ASSERT_TRUE(allocateMixBuffer(static_cast<int32_t>(sums.size() / 2)));
   for (int32_t volume : {256, 255, 128, 1, 0}) {
     std::copy(sums.begin(), sums.end(), player.mixBuffer);
