@@ -25,13 +25,16 @@ void onTerminate(int) {
   renderActive = false;
 }
 
-void installTerminateHandler() {
+void installSignalHandlers() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = onTerminate;
   action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed standard output (a pipe whose reader quit) must not kill the
+  // program while the terminal is in raw mode; output is then just lost.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 // The options that are not the player's initial values are applied.
@@ -60,6 +63,14 @@ const char* renderFailureMessage(RenderResult result) {
   return "Error: Couldn't write WAV file!";
 }
 
+// Sleeps `ms` milliseconds in short slices, waking early when the render has
+// ended, so that the program exits as soon as the file is complete while the
+// keyboard is still polled at the same pace.
+void sleepWhileRendering(uint32_t ms) {
+  constexpr uint32_t kSlice = 5;
+  for (uint32_t slept = 0; slept < ms && renderActive; slept += kSlice) sleepMilliseconds(kSlice);
+}
+
 // Renders on the render thread while watching the keyboard every 200 ms; any
 // key stops the render. A render that failed is reported and gives status 1.
 // Entered with renderActive set.
@@ -82,7 +93,7 @@ int renderMode(const Options& options) {
   std::fflush(stdout);
   enterRawMode();
   while (renderActive) {
-    sleepMilliseconds(200);
+    sleepWhileRendering(200);
     if (keyPressed()) renderActive = false;
   }
   restoreTerminal();
@@ -159,7 +170,7 @@ int runProgram(int argc, char** argv) {
   // ends the status loop at its first pass, or the render before its first tick.
   running = true;
   renderActive = options.renderToWav;
-  installTerminateHandler();
+  installSignalHandlers();
   return options.renderToWav ? renderMode(options) : livePlay(options);
 }
 

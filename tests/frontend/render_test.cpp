@@ -80,6 +80,30 @@ TEST_F(RenderMode, FinishesWithAnyNonTerminalInput) {
   }
 }
 
+// Standard output is a pipe nobody reads any more (as with "| head -c 0"):
+// the message is lost, but the render still completes and exits normally.
+TEST_F(RenderMode, ClosedOutputPipeDoesNotKillTheRender) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);
+  ProgramRun r = renderRun();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[1]);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    execZelvix(r);
+  }
+  close(out[1]);
+  int wstatus = 0;
+  ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+  EXPECT_EQ(exitStatusOf(wstatus), 0);
+  WavFile wav = readWav(wavPath());
+  EXPECT_TRUE(wav.valid);
+  EXPECT_EQ(wav.dataSize, 3u * 64 * 3 * 441 * 4);
+}
+
 TEST_F(RenderMode, FileThatCannotBeCreatedIsAnError) {
   std::filesystem::create_directory(wavPath());  // the name is taken by a directory
   Finished f = runToEnd(renderRun());
