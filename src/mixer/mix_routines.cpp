@@ -17,6 +17,8 @@ constexpr uint32_t kAccumulatorStart = 0x8058;  // lower half of F at a call's s
 constexpr uint32_t kAccumulatorNudge = 8;       // added to it with every output sample
 constexpr uint32_t kLongestStretch = 65535;
 constexpr int64_t kOne = int64_t{1} << 32;  // one element in the 32.32 position
+// The vector loop relies on F staying even.
+static_assert(kAccumulatorStart % 2 == 0 && kAccumulatorNudge % 2 == 0);
 
 // One stretch of output samples, within which neither the sample end nor the
 // end of a ramp falls. The position is a 32.32 value: the element index (from
@@ -82,6 +84,14 @@ void mixSamples(const Element* base, Stretch& s, uint32_t count) {
   s = r;
 }
 
+// The plain loop of a stretch.
+struct PlainLoop {
+  template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+  void mix(const Element* base, Stretch& s, uint32_t count) {
+    mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count);
+  }
+};
+
 #ifdef ZV_WIDE_MIXING
 
 #define ZV_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512dq")))
@@ -99,10 +109,10 @@ bool wideMixingSupported() {
 const bool wideMixingPresent = wideMixingSupported();
 bool wideMixingOn = wideMixingPresent;
 
-// The vector loop's state for 16 consecutive samples: the halves of their
-// 32.32 positions (index and accumulator F) in 32-bit lanes, and their gains
-// with sample k in the low half of 64-bit lane k: `left` for samples 0..7,
-// `leftHigh` for 8..15.
+// The state of the vector loop for 16 consecutive samples: the halves of
+// their 32.32 positions (index and accumulator F) in 32-bit lanes, and their
+// gains with sample k in the low half of 64-bit lane k: `left` for samples
+// 0..7, `leftHigh` for 8..15.
 struct WideStretch {
   __m512i index, f;
   __m512i indexAdvance, fAdvance;  // the halves of 16 increments
@@ -133,14 +143,14 @@ ZV_WIDE_TARGET __attribute__((always_inline)) inline void mixGroup(const Element
   // pair: S0 in the low 16 bits, S1 in the high 16 bits, on the 16-bit scale.
   __m512i value = _mm512_srai_epi32(_mm512_slli_epi32(pair, 16), 16);
   if constexpr (kInterpolate) {
+    // F is always even (its lower half starts even and grows by 8), so
+    // floor(d x F / 2^33) is the high half of the signed product d x (F / 2).
     const __m512i d = _mm512_sub_epi32(_mm512_srai_epi32(pair, 16), value);
-    // floor(d x F / 2^32) from unsigned products, less F where d is negative.
-    const __m512i even = _mm512_srli_epi64(_mm512_mul_epu32(d, w.f), 32);
-    const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(w.f, 32));
-    __m512i high = _mm512_mask_blend_epi32(0xAAAA, even, odd);
-    high = _mm512_mask_sub_epi32(high, _mm512_movepi32_mask(d), high, w.f);
-    // 2 x floor(d x F / 2^33) is that with its lowest bit cleared.
-    value = _mm512_add_epi32(value, _mm512_and_si512(high, _mm512_set1_epi32(-2)));
+    const __m512i halfF = _mm512_srli_epi32(w.f, 1);
+    const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(d, halfF), 32);
+    const __m512i odd = _mm512_mul_epi32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(halfF, 32));
+    const __m512i high = _mm512_mask_blend_epi32(0xAAAA, even, odd);
+    value = _mm512_add_epi32(value, _mm512_add_epi32(high, high));
   }
 
   // Advance the positions: 16 increments added to F carry at most once into the index.
@@ -189,64 +199,93 @@ ZV_WIDE_TARGET __attribute__((always_inline)) inline void mixGroup(const Element
   }
 }
 
-// Gains of samples first .. first + 7 in the low halves of 64-bit lanes.
-ZV_WIDE_TARGET inline __m512i wideGains(uint32_t gain, uint32_t delta, uint32_t first) {
-  const __m512i k = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
-  return _mm512_add_epi32(_mm512_set1_epi64(gain + first * delta),
-                          _mm512_mullo_epi32(_mm512_set1_epi64(delta), k));
-}
+// Sample k's offsets from the first sample of a group: the halves of k
+// increments and k ramp deltas. Prepared once per call for the increment
+// and deltas in use (a ping-pong voice alternates between two increments).
+template <bool kRamp, bool kCentred>
+class WideLoop {
+ public:
+  template <typename Element, bool kInterpolate, bool, bool>
+  ZV_WIDE_TARGET inline void mix(const Element* base, Stretch& s, uint32_t count) {
+    if (count < kShortestWideStretch) {
+      mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count);
+      return;
+    }
+    if (!positionsReady_ || s.increment != increment_) preparePositions(s.increment);
+    if (!gainsReady_ || s.deltaLeft != deltaLeft_ || s.deltaRight != deltaRight_) prepareGains(s.deltaLeft, s.deltaRight);
+    const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(s.position >> 32)), indexOffset_);
+    w_.f = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(s.position)), fOffset_);
+    w_.index = _mm512_mask_sub_epi32(index, _mm512_cmplt_epu32_mask(w_.f, fOffset_), index, _mm512_set1_epi32(-1));
+    const __m512i left = _mm512_set1_epi64(s.left);
+    const __m512i right = _mm512_set1_epi64(s.right);
+    w_.left = _mm512_add_epi32(left, leftOffset_);
+    w_.leftHigh = _mm512_add_epi32(left, leftOffsetHigh_);
+    w_.right = _mm512_add_epi32(right, rightOffset_);
+    w_.rightHigh = _mm512_add_epi32(right, rightOffsetHigh_);
 
-// The same samples as mixSamples, 16 at a time with 512-bit vectors.
-template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
-ZV_WIDE_TARGET void mixSamplesWide(const Element* base, Stretch& s, uint32_t count) {
-  const int64_t inc = s.increment;
-  const __m512i k = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m512i low = _mm512_add_epi64(_mm512_set1_epi64(s.position), _mm512_mullo_epi64(_mm512_set1_epi64(inc), k));
-  const __m512i high = _mm512_add_epi64(low, _mm512_set1_epi64(8 * inc));
-  WideStretch w;
-  w.index = _mm512_permutex2var_epi32(
-      low, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), high);
-  w.f = _mm512_permutex2var_epi32(low, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30),
-                                  high);
-  const uint64_t advance = static_cast<uint64_t>(16 * inc);
-  w.indexAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance >> 32));
-  w.fAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance));
-  w.left = wideGains(s.left, s.deltaLeft, 0);
-  w.leftHigh = wideGains(s.left, s.deltaLeft, 8);
-  w.right = wideGains(s.right, s.deltaRight, 0);
-  w.rightHigh = wideGains(s.right, s.deltaRight, 8);
-  w.leftStep = _mm512_set1_epi64(16 * s.deltaLeft);
-  w.rightStep = _mm512_set1_epi64(16 * s.deltaRight);
+    int32_t* out = s.out;
+    for (uint32_t groups = count / 16; groups != 0; --groups, out += 32)
+      mixGroup<Element, kInterpolate, kRamp, kCentred, false>(base, w_, out, 16);
+    if (count % 16) mixGroup<Element, kInterpolate, kRamp, kCentred, true>(base, w_, out, count % 16);
 
-  int32_t* out = s.out;
-  for (uint32_t groups = count / 16; groups != 0; --groups, out += 32)
-    mixGroup<Element, kInterpolate, kRamp, kCentred, false>(base, w, out, 16);
-  if (count % 16) mixGroup<Element, kInterpolate, kRamp, kCentred, true>(base, w, out, count % 16);
-
-  s.out += 2 * static_cast<int64_t>(count);
-  s.position += static_cast<int64_t>(count) * inc;
-  if constexpr (kRamp) {
-    s.left += count * s.deltaLeft;
-    if constexpr (!kCentred) s.right += count * s.deltaRight;
+    s.out += 2 * static_cast<int64_t>(count);
+    s.position += static_cast<int64_t>(count) * s.increment;
+    if constexpr (kRamp) {
+      s.left += count * s.deltaLeft;
+      if constexpr (!kCentred) s.right += count * s.deltaRight;
+    }
   }
-}
+
+ private:
+  // Below this the set-up costs more than the plain loop.
+  static constexpr uint32_t kShortestWideStretch = 12;
+
+  ZV_WIDE_TARGET void preparePositions(int64_t increment) {
+    alignas(64) int32_t high[16];
+    alignas(64) uint32_t low[16];
+    for (int k = 0; k < 16; ++k) {
+      const uint64_t offset = static_cast<uint64_t>(increment) * static_cast<uint64_t>(k);
+      high[k] = static_cast<int32_t>(offset >> 32);
+      low[k] = static_cast<uint32_t>(offset);
+    }
+    const uint64_t advance = static_cast<uint64_t>(increment) * 16;
+    indexOffset_ = _mm512_load_si512(high);
+    fOffset_ = _mm512_load_si512(low);
+    w_.indexAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance >> 32));
+    w_.fAdvance = _mm512_set1_epi32(static_cast<int32_t>(advance));
+    increment_ = increment;
+    positionsReady_ = true;
+  }
+
+  ZV_WIDE_TARGET void prepareGains(uint32_t deltaLeft, uint32_t deltaRight) {
+    alignas(64) uint64_t left[16];
+    alignas(64) uint64_t right[16];
+    for (uint32_t k = 0; k < 16; ++k) {
+      left[k] = k * deltaLeft;
+      right[k] = k * deltaRight;
+    }
+    leftOffset_ = _mm512_load_si512(left);
+    leftOffsetHigh_ = _mm512_load_si512(left + 8);
+    rightOffset_ = _mm512_load_si512(right);
+    rightOffsetHigh_ = _mm512_load_si512(right + 8);
+    w_.leftStep = _mm512_set1_epi64(16 * deltaLeft);
+    w_.rightStep = _mm512_set1_epi64(16 * deltaRight);
+    deltaLeft_ = deltaLeft;
+    deltaRight_ = deltaRight;
+    gainsReady_ = true;
+  }
+
+  WideStretch w_;
+  __m512i indexOffset_, fOffset_;
+  __m512i leftOffset_, leftOffsetHigh_, rightOffset_, rightOffsetHigh_;
+  int64_t increment_ = 0;
+  uint32_t deltaLeft_ = 0, deltaRight_ = 0;
+  bool positionsReady_ = false, gainsReady_ = false;
+};
 
 #pragma GCC diagnostic pop
 
 #endif  // ZV_WIDE_MIXING
-
-// A stretch's samples through the vector loop where there is one and the
-// stretch is long enough to pay for its set-up.
-template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
-inline void mixStretch(const Element* base, Stretch& s, uint32_t count) {
-#ifdef ZV_WIDE_MIXING
-  if (count >= 8 && wideMixingOn) {
-    mixSamplesWide<Element, kInterpolate, kRamp, kCentred>(base, s, count);
-    return;
-  }
-#endif
-  mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count);
-}
 
 // Output samples until the position first reaches or passes `end`: one
 // division. The result can exceed 32 bits (a step of 1/65536 from 65535 frames away).
@@ -271,8 +310,10 @@ inline bool wrapAtEnd(Voice& v, int64_t& position) {
   return true;
 }
 
-template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
-void mixRoutine(Voice& v, int32_t count, int32_t offset) {
+// A whole call of one routine: stretches up to the end, a ramp's end or the
+// call's end, each mixed by `loop`, then the loop wrap or the stop.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred, typename Loop>
+__attribute__((always_inline)) inline void mixStretches(Voice& v, int32_t count, int32_t offset, Loop& loop) {
   if (count <= 0) return;
   Stretch s;
   s.out = player.mixBuffer + 2 * static_cast<int64_t>(offset);
@@ -318,7 +359,7 @@ void mixRoutine(Voice& v, int32_t count, int32_t offset) {
     s.position = index * kOne + f;
     s.increment = (mirrored ? -int64_t{v.step} : int64_t{v.step}) * 65536 + kAccumulatorNudge;
     const Element* base = reinterpret_cast<const Element*>(mirrored ? v.reverseBase : v.sampleData);
-    mixStretch<Element, kInterpolate, kRamp, kCentred>(base, s, m);
+    loop.template mix<Element, kInterpolate, kRamp, kCentred>(base, s, m);
 
     const int64_t endIndex = s.position >> 32;
     const uint32_t endF = static_cast<uint32_t>(s.position) ^ fractionFlip;
@@ -341,6 +382,28 @@ void mixRoutine(Voice& v, int32_t count, int32_t offset) {
     v.position = static_cast<int32_t>(position);
     v.fraction = fraction;
   }
+}
+
+#ifdef ZV_WIDE_MIXING
+// Flattened, so that the loop's target-specific code is inlined here.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+ZV_WIDE_TARGET __attribute__((flatten)) void mixRoutineWide(Voice& v, int32_t count, int32_t offset) {
+  WideLoop<kRamp, kCentred> loop;
+  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, offset, loop);
+}
+#endif
+
+// One entry of the table: the vector loops where they are on, else the plain ones.
+template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+void mixRoutine(Voice& v, int32_t count, int32_t offset) {
+#ifdef ZV_WIDE_MIXING
+  if (wideMixingOn) {
+    mixRoutineWide<Element, kInterpolate, kRamp, kCentred>(v, count, offset);
+    return;
+  }
+#endif
+  PlainLoop loop;
+  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, offset, loop);
 }
 
 }  // namespace
