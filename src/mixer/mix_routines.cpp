@@ -304,7 +304,8 @@ inline bool wrapAtEnd(Voice& v, int64_t& position) {
     v.flags = Voice::stopped;
     return false;
   }
-  const int64_t wraps = (position - v.end) / v.loopLength + 1;
+  const int64_t past = position - v.end;
+  const int64_t wraps = past < v.loopLength ? 1 : past / v.loopLength + 1;
   position -= wraps * v.loopLength;
   if (wraps & 1) v.flags ^= Voice::backwards;
   return true;

@@ -12,6 +12,12 @@ namespace zv {
 // unlooped sample. A stopped voice is left alone; a voice whose gains in use
 // are all 0 is advanced without mixing. The routine comes from a table of 16
 // indexed by voice.mixRoutine plus 8 when both sides are equal (centred).
+// Calls whose frames do not lie inside the MixBuffer add nothing.
+//
+// Reads never leave the sample block: they reach at most the element after
+// the guard element, and for 8-bit data at most the two bytes after the
+// guard byte, so a block of length + 2 bytes followed by 2 zero bytes is
+// enough. Steps are unsigned in both directions, loops of length 0 stop.
 void mixVoice(Voice& voice, int32_t count, int32_t offset);
 
 // One mixing routine; the table's entries. Exposed for tests and benchmarks.

@@ -363,6 +363,17 @@ TEST(MixVoice, SilentVoiceAdvancesExactlyWithRampingOn) {
   for (int32_t s : buffer.sums()) ASSERT_EQ(s, 0);
 }
 
+TEST(MixVoice, SilentAdvanceStopsAtAnEmptyLoop) {
+  MixSettingsScope settings(true, false);
+  SampleBlock block = numberedBlock(100);
+  Voice v = playingVoice(block, 2, 40, 0, 30, 0, 0x20000);
+  setGains(v, 0, 0);
+  mixVoice(v, 4, 0);
+  EXPECT_EQ(v.position, 38);
+  mixVoice(v, 4, 0);
+  EXPECT_EQ(v.flags, Voice::stopped);
+}
+
 TEST(MixVoice, SilentAdvanceOfTheLargestStepStaysInsideTheLoop) {
   MixSettingsScope settings(true, false);
   SampleBlock block = numberedBlock(100);
