@@ -56,8 +56,13 @@ inline void mixOneSample(const Element* base, Stretch& s) {
   int32_t value = element(base, i);
   if constexpr (kInterpolate) {
     const uint32_t f = static_cast<uint32_t>(s.position);
-    const int64_t d = element(base, i + 1) - value;
-    value += 2 * static_cast<int32_t>((d * f) >> 33);
+    if constexpr (sizeof(Element) == 1) {  // 256 x d x F / 2^33 = d x F / 2^25
+      const int64_t d = int64_t{base[i + 1]} - base[i];
+      value += 2 * static_cast<int32_t>((d * f) >> 25);
+    } else {
+      const int64_t d = int64_t{base[i + 1]} - value;
+      value += 2 * static_cast<int32_t>((d * f) >> 33);
+    }
   }
   const int32_t left = scaled(value, s.left);
   s.out[0] = wrapAdd(s.out[0], left);
