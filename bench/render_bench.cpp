@@ -25,7 +25,7 @@
 namespace {
 
 using zv::NoteCell;
-using zv::test::XmModuleSpec;
+using zv::test::XmModulePlan;
 
 std::string outputPath() {
   static const std::string path =
@@ -76,13 +76,13 @@ void renderModule(benchmark::State& state, const std::vector<uint8_t>& module) {
 // channel's new voice plays while its old one fades out, 64 voices in all;
 // looped 8- and 16-bit samples, panned across the field, interpolated and ramped.
 std::vector<uint8_t> busyModule() {
-  XmModuleSpec spec;
-  spec.channelCount = 32;
-  spec.speed = 1;
-  spec.tempo = 125;
-  spec.songLength = 64;  // 64 x 64 rows of 1 tick: about 3 minutes
+  XmModulePlan plan;
+  plan.channelCount = 32;
+  plan.speed = 1;
+  plan.tempo = 125;
+  plan.songLength = 64;  // 64 x 64 rows of 1 tick: about 3 minutes
   for (int i = 0; i < 4; ++i) {
-    zv::test::XmSampleSpec sample = zv::test::squareSample(2000 + 500 * i, 40 + 12 * i, 90);
+    zv::test::XmSamplePlan sample = zv::test::squareSample(2000 + 500 * i, 40 + 12 * i, 90);
     sample.sixteenBit = i % 2 == 1;
     if (sample.sixteenBit) {
       for (int16_t& v : sample.pcm) v = static_cast<int16_t>(v * 200);
@@ -90,19 +90,19 @@ std::vector<uint8_t> busyModule() {
     sample.loopKind = i == 3 ? 2 : 1;
     sample.loopStart = 100;
     sample.loopLength = 1500;
-    spec.instruments.push_back(zv::test::instrumentWith(sample));
+    plan.instruments.push_back(zv::test::instrumentWith(sample));
   }
-  spec.patterns.resize(1);
+  plan.patterns.resize(1);
   for (int row = 0; row < 64; ++row) {
     for (int ch = 0; ch < 32; ++ch) {
-      NoteCell& c = spec.cell(0, row, ch);
+      NoteCell& c = plan.cell(0, row, ch);
       c.note = static_cast<uint8_t>(25 + (row * 7 + ch * 5) % 48);
       c.instrument = static_cast<uint8_t>(1 + (ch + row) % 4);
       c.volumeColumn = static_cast<uint8_t>(0x10 + 32 + (ch % 32));
       if (ch % 4 == 0) c.effect = 8, c.effectParam = static_cast<uint8_t>(ch * 8);  // panning
     }
   }
-  return zv::test::writeXm(spec);
+  return zv::test::writeXm(plan);
 }
 
 void BM_RenderDemo(benchmark::State& state) {

@@ -16,10 +16,10 @@
 
 using zv::EnvelopePoint;
 using zv::NoteCell;
-using zv::test::XmEnvelopeSpec;
-using zv::test::XmInstrumentSpec;
-using zv::test::XmModuleSpec;
-using zv::test::XmSampleSpec;
+using zv::test::XmEnvelopePlan;
+using zv::test::XmInstrumentPlan;
+using zv::test::XmModulePlan;
+using zv::test::XmSamplePlan;
 
 namespace {
 
@@ -55,8 +55,8 @@ int16_t clip16(double v) {
   return static_cast<int16_t>(std::lround(v));
 }
 
-XmSampleSpec sample16(const char* name, std::vector<int16_t> pcm) {
-  XmSampleSpec s;
+XmSamplePlan sample16(const char* name, std::vector<int16_t> pcm) {
+  XmSamplePlan s;
   s.name = name;
   s.sixteenBit = true;
   s.pcm = std::move(pcm);
@@ -79,7 +79,7 @@ std::vector<int16_t> harmonicCycle(int frames, int harmonics, double rolloff, do
   return pcm;
 }
 
-XmInstrumentSpec kick() {
+XmInstrumentPlan kick() {
   std::vector<int16_t> pcm(5200);
   double phase = 0.0;
   for (size_t i = 0; i < pcm.size(); ++i) {
@@ -89,12 +89,12 @@ XmInstrumentSpec kick() {
     double click = i < 60 ? noise() * (1.0 - static_cast<double>(i) / 60.0) * 0.4 : 0.0;
     pcm[i] = clip16(26000.0 * std::exp(-t * 9.0) * (std::sin(phase) + click));
   }
-  XmInstrumentSpec ins = zv::test::instrumentWith(sample16("kick", pcm));
+  XmInstrumentPlan ins = zv::test::instrumentWith(sample16("kick", pcm));
   ins.name = "synth kick";
   return ins;
 }
 
-XmInstrumentSpec snare() {
+XmInstrumentPlan snare() {
   std::vector<int16_t> pcm(3600);
   double phase = 0.0;
   for (size_t i = 0; i < pcm.size(); ++i) {
@@ -104,14 +104,14 @@ XmInstrumentSpec snare() {
     double rattle = noise() * std::exp(-t * 14.0);
     pcm[i] = clip16(15000.0 * (0.6 * body + rattle));
   }
-  XmInstrumentSpec ins = zv::test::instrumentWith(sample16("snare", pcm));
+  XmInstrumentPlan ins = zv::test::instrumentWith(sample16("snare", pcm));
   ins.name = "noise snare";
   return ins;
 }
 
 // An 8-bit hi-hat: differenced noise for brightness.
-XmInstrumentSpec hat() {
-  XmSampleSpec s;
+XmInstrumentPlan hat() {
+  XmSamplePlan s;
   s.name = "hat";
   s.pcm.resize(1400);
   double previous = 0.0;
@@ -122,7 +122,7 @@ XmInstrumentSpec hat() {
     previous = n;
     s.pcm[i] = static_cast<int16_t>(std::lround(std::fmax(-1.0, std::fmin(1.0, v)) * 90.0));
   }
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "hi-hat";
   ins.samples[0].panning = 168;
   return ins;
@@ -130,12 +130,12 @@ XmInstrumentSpec hat() {
 
 // A saw-like bass, one 64-frame cycle looped, so every note sounds an octave
 // below its name. Plucked: quick decay to a sustain level, fade after key-off.
-XmInstrumentSpec bass() {
-  XmSampleSpec s = sample16("bass", harmonicCycle(64, 10, 1.0, 9000.0));
+XmInstrumentPlan bass() {
+  XmSamplePlan s = sample16("bass", harmonicCycle(64, 10, 1.0, 9000.0));
   s.loopKind = zv::kLoopForward;
   s.loopStart = 0;
   s.loopLength = 64;
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "pluck bass";
   ins.volumeEnvelope.points = {{0, 64}, {3, 50}, {16, 38}, {40, 30}};
   ins.volumeEnvelope.sustainPoint = 3;
@@ -147,17 +147,17 @@ XmInstrumentSpec bass() {
 // Two slightly detuned triangles in one 2048-frame loop (64 and 65 cycles):
 // a slow chorus beat. The volume envelope breathes in a loop and the panning
 // envelope wanders.
-XmInstrumentSpec pad() {
+XmInstrumentPlan pad() {
   std::vector<int16_t> pcm(2048);
   for (size_t i = 0; i < pcm.size(); ++i) {
     double a = std::asin(std::sin(2.0 * kPi * 64.0 * i / 2048.0));
     double b = std::asin(std::sin(2.0 * kPi * 65.0 * i / 2048.0));
     pcm[i] = clip16(5200.0 * (a + b));
   }
-  XmSampleSpec s = sample16("pad", pcm);
+  XmSamplePlan s = sample16("pad", pcm);
   s.loopKind = zv::kLoopForward;
   s.loopLength = 2048;
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "chorus pad";
   ins.volumeEnvelope.points = {{0, 0}, {24, 48}, {60, 36}, {100, 46}};
   ins.volumeEnvelope.loopStartPoint = 1;
@@ -173,8 +173,8 @@ XmInstrumentSpec pad() {
 
 // An 8-bit bell: sine with a few harmonics, one 32-frame cycle looped, with a
 // decaying envelope.
-XmInstrumentSpec bell() {
-  XmSampleSpec s;
+XmInstrumentPlan bell() {
+  XmSamplePlan s;
   s.name = "bell";
   s.pcm.resize(32);
   for (int i = 0; i < 32; ++i) {
@@ -185,7 +185,7 @@ XmInstrumentSpec bell() {
   s.loopKind = zv::kLoopForward;
   s.loopLength = 32;
   s.finetune = 4;
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "glass bell";
   ins.volumeEnvelope.points = {{0, 64}, {6, 34}, {24, 14}, {70, 0}};
   ins.volumeEnvelope.flags = zv::kEnvelopeOn;
@@ -193,7 +193,7 @@ XmInstrumentSpec bell() {
 }
 
 // A soft pulse lead with auto-vibrato that sweeps in; sustain until key-off.
-XmInstrumentSpec lead() {
+XmInstrumentPlan lead() {
   std::vector<int16_t> pcm(32);
   for (int i = 0; i < 32; ++i) {
     double x = 2.0 * kPi * i / 32.0;
@@ -201,10 +201,10 @@ XmInstrumentSpec lead() {
     for (int k = 1; k <= 7; ++k) v += std::sin(k * kPi * 0.3) * std::sin(k * x) / k;
     pcm[static_cast<size_t>(i)] = clip16(9000.0 * v);
   }
-  XmSampleSpec s = sample16("lead", pcm);
+  XmSamplePlan s = sample16("lead", pcm);
   s.loopKind = zv::kLoopForward;
   s.loopLength = 32;
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "pulse lead";
   ins.volumeEnvelope.points = {{0, 0}, {2, 64}, {10, 50}, {30, 44}, {60, 20}};
   ins.volumeEnvelope.sustainPoint = 3;
@@ -219,8 +219,8 @@ XmInstrumentSpec lead() {
 
 // A breathy 8-bit flute for the echo voice: half a triangle played as a
 // ping-pong loop (which makes the whole triangle), and a little noise attack.
-XmInstrumentSpec flute() {
-  XmSampleSpec s;
+XmInstrumentPlan flute() {
+  XmSamplePlan s;
   s.name = "flute";
   const int attack = 96;
   s.pcm.resize(attack + 16);
@@ -234,7 +234,7 @@ XmInstrumentSpec flute() {
   s.loopKind = zv::kLoopPingPong;
   s.loopStart = attack;
   s.loopLength = 16;
-  XmInstrumentSpec ins = zv::test::instrumentWith(s);
+  XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "echo flute";
   ins.volumeEnvelope.points = {{0, 40}, {10, 48}, {40, 32}};
   ins.volumeEnvelope.sustainPoint = 2;
@@ -260,7 +260,7 @@ const Chord kProgression[4] = {
 
 class Composer {
  public:
-  explicit Composer(XmModuleSpec& song) : song_(song) {}
+  explicit Composer(XmModulePlan& song) : song_(song) {}
 
   void put(int pattern, int row, int channel, uint8_t n, uint8_t instrument, uint8_t volume = 0,
            uint8_t effect = 0, uint8_t param = 0) {
@@ -365,7 +365,7 @@ class Composer {
   }
 
  private:
-  XmModuleSpec& song_;
+  XmModulePlan& song_;
 };
 
 const std::vector<Composer::Event> kMelodyA = {
@@ -398,8 +398,8 @@ const std::vector<Composer::Event> kMelodyB = {
     {60, note(4, B), fxVolumeSlide, 0x02, 0},
 };
 
-XmModuleSpec compose() {
-  XmModuleSpec song;
+XmModulePlan compose() {
+  XmModulePlan song;
   song.name = "zelvix demo: glasswork";
   song.channelCount = kChannels;
   song.speed = 6;

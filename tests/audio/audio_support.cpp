@@ -110,22 +110,22 @@ ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData) {
   return result;
 }
 
-XmModuleSpec toneSong(int rows, int channels, int orders) {
-  XmModuleSpec spec;
-  spec.channelCount = static_cast<uint16_t>(channels);
-  spec.songLength = static_cast<uint16_t>(orders);
-  XmSampleSpec sample = squareSample(64);
+XmModulePlan toneSong(int rows, int channels, int orders) {
+  XmModulePlan plan;
+  plan.channelCount = static_cast<uint16_t>(channels);
+  plan.songLength = static_cast<uint16_t>(orders);
+  XmSamplePlan sample = squareSample(64);
   sample.loopKind = 1;
   sample.loopStart = 0;
   sample.loopLength = 64;
-  spec.instruments.push_back(instrumentWith(sample));
-  spec.patterns.push_back(XmPatternSpec{});
-  spec.patterns[0].rows = static_cast<uint16_t>(rows);
-  spec.patterns[0].cells.resize(static_cast<size_t>(rows * channels));
-  NoteCell& first = spec.cell(0, 0, 0);
+  plan.instruments.push_back(instrumentWith(sample));
+  plan.patterns.push_back(XmPatternPlan{});
+  plan.patterns[0].rows = static_cast<uint16_t>(rows);
+  plan.patterns[0].cells.resize(static_cast<size_t>(rows * channels));
+  NoteCell& first = plan.cell(0, 0, 0);
   first.note = 49;
   first.instrument = 1;
-  return spec;
+  return plan;
 }
 
 }  // namespace zv::test

@@ -59,6 +59,6 @@ uint64_t checksumOf(const uint8_t* bytes, size_t count, uint64_t hash = 14695981
 
 // A small song: `rows` rows on `channels` channels in one pattern played by
 // `orders` order entries, a looped square wave on channel 0 from row 0.
-XmModuleSpec toneSong(int rows = 8, int channels = 2, int orders = 1);
+XmModulePlan toneSong(int rows = 8, int channels = 2, int orders = 1);
 
 }  // namespace zv::test

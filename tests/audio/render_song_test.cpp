@@ -26,7 +26,7 @@ using test::readFile;
 using test::resetPlayer;
 using test::toneSong;
 using test::writeXm;
-using test::XmModuleSpec;
+using test::XmModulePlan;
 
 constexpr uint8_t kEffectPositionJump = 11;  // Bxx
 constexpr uint8_t kEffectExtended = 14;      // Exy
@@ -40,7 +40,7 @@ class SongRenderTest : public ::testing::Test {
   }
   void TearDown() override { resetPlayer(); }
 
-  void load(const XmModuleSpec& spec) { ASSERT_TRUE(loadBytes(writeXm(spec))); }
+  void load(const XmModulePlan& plan) { ASSERT_TRUE(loadBytes(writeXm(plan))); }
 
   // Renders the loaded song into a fresh file and returns what it holds.
   test::WavInfo render(uint32_t maxDataBytes = kMaxWavDataBytes) {
@@ -75,39 +75,39 @@ TEST_F(SongRenderTest, OneOrderSongRendersItsPatternOnce) {
 }
 
 TEST_F(SongRenderTest, LastPatternIsRenderedWholeAndNothingAfterIt) {
-  XmModuleSpec spec = toneSong(8, 2, 3);
-  spec.orderList[1] = 1;
-  spec.orderList[2] = 0;
-  spec.cell(1, 15, 1) = NoteCell{};  // pattern 1: 64 rows
-  load(spec);
+  XmModulePlan plan = toneSong(8, 2, 3);
+  plan.orderList[1] = 1;
+  plan.orderList[2] = 0;
+  plan.cell(1, 15, 1) = NoteCell{};  // pattern 1: 64 rows
+  load(plan);
   EXPECT_EQ(render().dataSize, ticksOf((8 + 64 + 8) * 6));
 }
 
 TEST_F(SongRenderTest, SpeedZeroEndsAfterTheTickThatSetIt) {
-  XmModuleSpec spec = toneSong(8);
-  NoteCell& c = spec.cell(0, 2, 1);
+  XmModulePlan plan = toneSong(8);
+  NoteCell& c = plan.cell(0, 2, 1);
   c.effect = kEffectSpeedTempo;
   c.effectParam = 0;
-  load(spec);
+  load(plan);
   EXPECT_EQ(render().dataSize, ticksOf(2 * 6 + 1));
 }
 
 TEST_F(SongRenderTest, PatternLoopInTheLastPatternEndsAtTheJump) {
-  XmModuleSpec spec = toneSong(8, 2, 2);
-  spec.orderList[1] = 1;
-  spec.patterns.resize(2);
-  spec.patterns[1].rows = 8;
-  spec.cell(1, 0, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x60};  // loop start
-  spec.cell(1, 3, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x62};  // loop twice
-  load(spec);
+  XmModulePlan plan = toneSong(8, 2, 2);
+  plan.orderList[1] = 1;
+  plan.patterns.resize(2);
+  plan.patterns[1].rows = 8;
+  plan.cell(1, 0, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x60};  // loop start
+  plan.cell(1, 3, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x62};  // loop twice
+  load(plan);
   EXPECT_EQ(render().dataSize, ticksOf((8 + 4) * 6));
 }
 
 TEST_F(SongRenderTest, SongThatNeverEndsStopsAtTheDataBound) {
-  XmModuleSpec spec = toneSong(4, 2, 2);
-  spec.orderList[1] = 0;
-  spec.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 0};  // back to 0 before the last entry
-  load(spec);
+  XmModulePlan plan = toneSong(4, 2, 2);
+  plan.orderList[1] = 0;
+  plan.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 0};  // back to 0 before the last entry
+  load(plan);
   const uint32_t bound = ticksOf(500) + 100;
   EXPECT_EQ(render(bound).dataSize, ticksOf(500));
 }
@@ -115,14 +115,14 @@ TEST_F(SongRenderTest, SongThatNeverEndsStopsAtTheDataBound) {
 // Tempo changes take effect on the tick that makes them; every tick adds its
 // own whole length.
 TEST_F(SongRenderTest, DataIsTheSumOfTheTicksAcrossTempoChanges) {
-  XmModuleSpec spec = toneSong(6);
-  spec.cell(0, 1, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 100};
-  spec.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 255};
-  load(spec);
+  XmModulePlan plan = toneSong(6);
+  plan.cell(0, 1, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 100};
+  plan.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectSpeedTempo, 255};
+  load(plan);
   const uint32_t expected = ticksOf(6, 882) + ticksOf(12, 1102) + ticksOf(18, 432);
   const test::WavInfo wav = render();
   EXPECT_EQ(wav.dataSize, expected);
-  load(spec);
+  load(plan);
   const test::ManualRender ticks = test::renderByTicks(kMaxWavDataBytes);
   ASSERT_EQ(ticks.tickBytes.size(), 36u);
   EXPECT_EQ(ticks.tickBytes[5], 882 * 4);
@@ -135,10 +135,10 @@ TEST_F(SongRenderTest, DataIsTheSumOfTheTicksAcrossTempoChanges) {
 // one frame per tick.
 TEST_F(SongRenderTest, CraftedTempoGivesOneFrameTicks) {
   setupReplayer(8000, 1024, true, true);
-  XmModuleSpec spec = toneSong(4);
-  spec.speed = 1;
-  spec.tempo = 65535;
-  load(spec);
+  XmModulePlan plan = toneSong(4);
+  plan.speed = 1;
+  plan.tempo = 65535;
+  load(plan);
   EXPECT_EQ(render().dataSize, 4u * 4);
   EXPECT_EQ(player.rampLength, 40);
 }
@@ -218,9 +218,9 @@ void stopWithoutDevice() {
 }
 
 TEST_F(SongRenderTest, TickBoundariesFallAtTheirExactFrames) {
-  XmModuleSpec spec = toneSong(4);
-  spec.speed = 31;  // the tick counter then counts the ticks: 32 - ticks run
-  load(spec);
+  XmModulePlan plan = toneSong(4);
+  plan.speed = 31;  // the tick counter then counts the ticks: 32 - ticks run
+  load(plan);
   startWithoutDevice(1024);
   std::vector<int16_t> out(2 * 1024);
   fillOutputBuffer(out.data(), 1024);  // tick, 882 frames, tick, 142 frames
@@ -248,17 +248,17 @@ TEST_F(SongRenderTest, TickBoundariesFallAtTheirExactFrames) {
 // where a mixing call starts).
 TEST_F(SongRenderTest, LiveBuffersOfAnySizeMatchTheRender) {
   resetPlayer(44100, false, true);
-  XmModuleSpec spec = toneSong(16, 4);
-  spec.cell(0, 4, 1) = NoteCell{61, 1, 0x30, 0, 0};
-  spec.cell(0, 6, 2) = NoteCell{37, 1, 0, 0x0A, 0x0F};  // volume slide: ramps every tick
-  spec.cell(0, 9, 0) = NoteCell{97, 0, 0, 0, 0};
-  spec.cell(0, 10, 3) = NoteCell{0, 0, 0, kEffectSpeedTempo, 150};
-  load(spec);
+  XmModulePlan plan = toneSong(16, 4);
+  plan.cell(0, 4, 1) = NoteCell{61, 1, 0x30, 0, 0};
+  plan.cell(0, 6, 2) = NoteCell{37, 1, 0, 0x0A, 0x0F};  // volume slide: ramps every tick
+  plan.cell(0, 9, 0) = NoteCell{97, 0, 0, 0, 0};
+  plan.cell(0, 10, 3) = NoteCell{0, 0, 0, kEffectSpeedTempo, 150};
+  load(plan);
   setAmp(10);
   const test::ManualRender rendered = test::renderByTicks(kMaxWavDataBytes);
   ASSERT_FALSE(allZero(rendered.data));
 
-  load(spec);
+  load(plan);
   startWithoutDevice(300);
   const size_t frames = rendered.data.size() / 4;
   std::vector<int16_t> live(frames * 2 + 2 * 8192);

@@ -42,7 +42,7 @@ TEST_F(RenderMode, WritesTheModuleNameWithWavAppended) {
 }
 
 TEST_F(RenderMode, ModModuleRendersBesideItself) {
-  ModModuleSpec mod;
+  ModModulePlan mod;
   mod.samples.push_back({"tone", std::vector<int8_t>(512, 40), 0, 64, 0, 256, {}});
   mod.cell(0, 0, 0) = ModCell{428, 1, 0, 0};
   ASSERT_TRUE(writeFile(dir / "song.mod", writeMod(mod)));

@@ -12,8 +12,8 @@
 namespace zv::test {
 
 // A looped sawtooth, so that a held note sounds for as long as it is held.
-inline XmSampleSpec loopedSaw(int frames, int16_t amplitude) {
-  XmSampleSpec s;
+inline XmSamplePlan loopedSaw(int frames, int16_t amplitude) {
+  XmSamplePlan s;
   s.name = "saw";
   for (int i = 0; i < frames; ++i) {
     s.pcm.push_back(static_cast<int16_t>(-amplitude + (2 * amplitude * i) / frames));
@@ -28,25 +28,25 @@ inline XmSampleSpec loopedSaw(int frames, int16_t amplitude) {
 // tempo 125: a row lasts 60 ms, a pattern 3.84 s. Channel 0 holds one note
 // through the whole song, so there is sound at every moment; the others play
 // notes with volume-column and panning changes that differ per pattern.
-inline XmModuleSpec liveTestSong() {
-  XmModuleSpec spec;
-  spec.name = "frontend live";
-  spec.channelCount = 4;
-  spec.songLength = 3;
-  spec.orderList[0] = 1;
-  spec.orderList[1] = 2;
-  spec.orderList[2] = 0;
-  spec.speed = 3;
-  spec.tempo = 125;
-  XmSampleSpec square = squareSample(64, 16, 90);
+inline XmModulePlan liveTestSong() {
+  XmModulePlan plan;
+  plan.name = "frontend live";
+  plan.channelCount = 4;
+  plan.songLength = 3;
+  plan.orderList[0] = 1;
+  plan.orderList[1] = 2;
+  plan.orderList[2] = 0;
+  plan.speed = 3;
+  plan.tempo = 125;
+  XmSamplePlan square = squareSample(64, 16, 90);
   square.loopKind = 1;
   square.loopLength = 64;
-  spec.instruments.push_back(instrumentWith(square));
-  spec.instruments.push_back(instrumentWith(loopedSaw(50, 70)));
+  plan.instruments.push_back(instrumentWith(square));
+  plan.instruments.push_back(instrumentWith(loopedSaw(50, 70)));
   for (int p = 0; p < 3; ++p) {
-    for (int row = 0; row < 64; ++row) spec.cell(p, row, 0);  // full size
+    for (int row = 0; row < 64; ++row) plan.cell(p, row, 0);  // full size
     for (int row = 0; row < 64; row += 4) {
-      NoteCell& c = spec.cell(p, row, 1 + (row / 4) % 3);
+      NoteCell& c = plan.cell(p, row, 1 + (row / 4) % 3);
       c.note = static_cast<uint8_t>(37 + (row / 4 + 5 * p) % 24);
       c.instrument = static_cast<uint8_t>(1 + (row / 8) % 2);
       c.volumeColumn = static_cast<uint8_t>(0x10 + 20 + (row % 40));
@@ -56,43 +56,43 @@ inline XmModuleSpec liveTestSong() {
       }
     }
   }
-  NoteCell& held = spec.cell(1, 0, 0);
+  NoteCell& held = plan.cell(1, 0, 0);
   held.note = 49;
   held.instrument = 2;
   held.volumeColumn = 0x10 + 40;
-  return spec;
+  return plan;
 }
 
 // Four channels holding full-volume square notes: loud enough at amp 32 to
 // drive the 16-bit conversion into saturation.
-inline XmModuleSpec loudTestSong() {
-  XmModuleSpec spec;
-  spec.name = "frontend loud";
-  spec.channelCount = 4;
-  XmSampleSpec square = squareSample(64, 32, 127);
+inline XmModulePlan loudTestSong() {
+  XmModulePlan plan;
+  plan.name = "frontend loud";
+  plan.channelCount = 4;
+  XmSamplePlan square = squareSample(64, 32, 127);
   square.loopKind = 1;
   square.loopLength = 64;
-  spec.instruments.push_back(instrumentWith(square));
-  for (int ch = 0; ch < 4; ++ch) spec.cell(0, 0, ch) = NoteCell{static_cast<uint8_t>(49 + 7 * ch), 1, 0, 0, 0};
-  return spec;
+  plan.instruments.push_back(instrumentWith(square));
+  for (int ch = 0; ch < 4; ++ch) plan.cell(0, 0, ch) = NoteCell{static_cast<uint8_t>(49 + 7 * ch), 1, 0, 0, 0};
+  return plan;
 }
 
 // One order entry whose pattern ends with a jump back to entry 0 (effect B00)
 // before the song's second entry is ever reached: the end test never fires.
-inline XmModuleSpec endlessTestSong() {
-  XmModuleSpec spec;
-  spec.name = "frontend endless";
-  spec.channelCount = 2;
-  spec.songLength = 2;
-  spec.orderList[0] = 0;
-  spec.orderList[1] = 1;
-  spec.instruments.push_back(instrumentWith(loopedSaw(40, 60)));
-  spec.cell(0, 0, 0) = NoteCell{49, 1, 0, 0, 0};
-  spec.patterns[0].rows = 8;
-  spec.patterns[0].cells.resize(8 * 2);
-  spec.cell(0, 7, 1) = NoteCell{0, 0, 0, 11, 0};
-  spec.cell(1, 0, 0);
-  return spec;
+inline XmModulePlan endlessTestSong() {
+  XmModulePlan plan;
+  plan.name = "frontend endless";
+  plan.channelCount = 2;
+  plan.songLength = 2;
+  plan.orderList[0] = 0;
+  plan.orderList[1] = 1;
+  plan.instruments.push_back(instrumentWith(loopedSaw(40, 60)));
+  plan.cell(0, 0, 0) = NoteCell{49, 1, 0, 0, 0};
+  plan.patterns[0].rows = 8;
+  plan.patterns[0].cells.resize(8 * 2);
+  plan.cell(0, 7, 1) = NoteCell{0, 0, 0, 11, 0};
+  plan.cell(1, 0, 0);
+  return plan;
 }
 
 struct WavFile {

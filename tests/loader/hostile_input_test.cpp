@@ -31,26 +31,26 @@ std::string feed(const uint8_t* bytes, size_t size) {
     ASSERT_EQ(problem, "") << what;                              \
   } while (0)
 
-XmModuleSpec generatedXm(uint16_t version) {
-  XmModuleSpec spec;
-  spec.version = version;
-  spec.songLength = 3;
-  spec.orderList[1] = 1;
-  spec.orderList[2] = 2;
-  spec.patterns.resize(3);
-  spec.patterns[0].rows = 16;
-  spec.patterns[1].rows = 8;
-  spec.patterns[1].packing = XmPacking::unpacked;
-  spec.patterns[2].rows = 12;
-  spec.patterns[2].packing = XmPacking::alternating;
+XmModulePlan generatedXm(uint16_t version) {
+  XmModulePlan plan;
+  plan.version = version;
+  plan.songLength = 3;
+  plan.orderList[1] = 1;
+  plan.orderList[2] = 2;
+  plan.patterns.resize(3);
+  plan.patterns[0].rows = 16;
+  plan.patterns[1].rows = 8;
+  plan.patterns[1].packing = XmPacking::unpacked;
+  plan.patterns[2].rows = 12;
+  plan.patterns[2].packing = XmPacking::alternating;
   for (int p = 0; p < 3; ++p) {
-    for (int r = 0; r < spec.patterns[p].rows; r += 3) {
-      spec.cell(p, r, r % 4) = {static_cast<uint8_t>(1 + (r * 7) % 96), static_cast<uint8_t>(1 + r % 3),
+    for (int r = 0; r < plan.patterns[p].rows; r += 3) {
+      plan.cell(p, r, r % 4) = {static_cast<uint8_t>(1 + (r * 7) % 96), static_cast<uint8_t>(1 + r % 3),
                                 static_cast<uint8_t>(0x10 + r), static_cast<uint8_t>(r % 36),
                                 static_cast<uint8_t>(r * 17)};
     }
   }
-  XmInstrumentSpec a = instrumentWith(squareSample(120, 16, 90));
+  XmInstrumentPlan a = instrumentWith(squareSample(120, 16, 90));
   a.samples[0].loopKind = 1;
   a.samples[0].loopStart = 20;
   a.samples[0].loopLength = 60;
@@ -58,41 +58,41 @@ XmModuleSpec generatedXm(uint16_t version) {
   a.vibratoDepth = 4;
   a.vibratoRate = 9;
   a.fadeout = 800;
-  XmSampleSpec wide = squareSample(70, 10, 12000);
+  XmSamplePlan wide = squareSample(70, 10, 12000);
   wide.sixteenBit = true;
   wide.loopKind = 2;
   wide.loopStart = 10;
   wide.loopLength = 30;
-  XmInstrumentSpec b = instrumentWith(wide);
+  XmInstrumentPlan b = instrumentWith(wide);
   b.samples.push_back(squareSample(33, 4, 50));
   b.headerSize = 300;
-  XmInstrumentSpec empty;
+  XmInstrumentPlan empty;
   empty.name = "no samples";
-  spec.instruments = {a, b, empty};
-  return spec;
+  plan.instruments = {a, b, empty};
+  return plan;
 }
 
-ModModuleSpec generatedMod(bool fifteenSamples) {
-  ModModuleSpec spec;
-  spec.fifteenSamples = fifteenSamples;
-  spec.songLength = 3;
-  spec.orderList[1] = 1;
-  spec.orderList[2] = 0;
+ModModulePlan generatedMod(bool fifteenSamples) {
+  ModModulePlan plan;
+  plan.fifteenSamples = fifteenSamples;
+  plan.songLength = 3;
+  plan.orderList[1] = 1;
+  plan.orderList[2] = 0;
   for (int r = 0; r < 64; r += 2) {
-    spec.cell(0, r, r % 4) = {static_cast<uint16_t>(113 + r * 20), static_cast<uint8_t>(1 + r % 3),
+    plan.cell(0, r, r % 4) = {static_cast<uint16_t>(113 + r * 20), static_cast<uint8_t>(1 + r % 3),
                               static_cast<uint8_t>(r % 16), static_cast<uint8_t>(r * 5)};
-    spec.cell(1, 63 - r, 3) = {428, 2, 0x0C, 80};
+    plan.cell(1, 63 - r, 3) = {428, 2, 0x0C, 80};
   }
   for (int k = 0; k < 3; ++k) {
-    ModSampleSpec s;
+    ModSamplePlan s;
     for (int i = 0; i < 80 + 20 * k; ++i) s.pcm.push_back(static_cast<int8_t>((i * 37) & 0xFF));
     s.loopStartWords = static_cast<uint16_t>(5 * k);
     s.loopLengthWords = static_cast<uint16_t>(k == 0 ? 0 : 10 * k);
     s.volume = static_cast<uint8_t>(20 * k);
     s.finetuneByte = static_cast<uint8_t>(k * 5);
-    spec.samples.push_back(s);
+    plan.samples.push_back(s);
   }
-  return spec;
+  return plan;
 }
 
 std::vector<std::vector<uint8_t>> generatedModules() {
@@ -189,25 +189,25 @@ TEST(HostileInput, SingleByteChangesOfRealModules) {
 
 // Counts that promise more than the file holds fail at the first thing missing.
 TEST(HostileInput, ClaimsBeyondTheFileFail) {
-  XmModuleSpec spec;
-  spec.cell(0, 0, 0) = {1, 0, 0, 0, 0};
-  spec.patternCountOverride = 256;
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
-  spec.patternCountOverride.reset();
-  spec.instrumentCountOverride = 128;
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  XmModulePlan plan;
+  plan.cell(0, 0, 0) = {1, 0, 0, 0, 0};
+  plan.patternCountOverride = 256;
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
+  plan.patternCountOverride.reset();
+  plan.instrumentCountOverride = 128;
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
 
   // Every pattern at the largest block with a byte or two of data each.
-  spec = XmModuleSpec{};
-  spec.channelCount = 32;
+  plan = XmModulePlan{};
+  plan.channelCount = 32;
   for (int p = 0; p < 256; ++p) {
-    XmPatternSpec pattern;
+    XmPatternPlan pattern;
     pattern.rows = 1024;
     pattern.rawPackedData = std::vector<uint8_t>{0x81, 1};
-    spec.patterns.push_back(pattern);
+    plan.patterns.push_back(pattern);
   }
-  spec.instrumentCountOverride = 1;  // and then no instrument
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  plan.instrumentCountOverride = 1;  // and then no instrument
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
   for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
   freeSong();
 }

@@ -18,19 +18,19 @@ const NoteCell& cellAt(int pattern, int row, int channel) {
   return song.patterns[pattern][row * song.channelCount + channel];
 }
 
-ModSampleSpec rampSample(size_t bytes) {
-  ModSampleSpec s;
+ModSamplePlan rampSample(size_t bytes) {
+  ModSamplePlan s;
   s.name = "ramp";
   for (size_t i = 0; i < bytes; ++i) s.pcm.push_back(static_cast<int8_t>(i + 1));
   return s;
 }
 
-ModModuleSpec oneNoteMod(bool fifteenSamples = false) {
-  ModModuleSpec spec;
-  spec.fifteenSamples = fifteenSamples;
-  spec.cell(0, 0, 0) = {428, 1, 0, 0};
-  spec.samples.push_back(rampSample(100));
-  return spec;
+ModModulePlan oneNoteMod(bool fifteenSamples = false) {
+  ModModulePlan plan;
+  plan.fifteenSamples = fifteenSamples;
+  plan.cell(0, 0, 0) = {428, 1, 0, 0};
+  plan.samples.push_back(rampSample(100));
+  return plan;
 }
 
 TEST(ModSignatures, EachSignatureGivesItsChannelsAnd31Samples) {
@@ -40,14 +40,14 @@ TEST(ModSignatures, EachSignatureGivesItsChannelsAnd31Samples) {
       {"30CH", 30}, {"32CH", 32}, {"FLT4", 4},  {"M!K!", 4},  {"OCTA", 8}};
   for (auto [signature, channels] : signatures) {
     SCOPED_TRACE(signature);
-    ModModuleSpec spec = oneNoteMod();
-    spec.signature = signature;
-    spec.channels = channels;
-    spec.patterns.clear();
-    spec.cell(0, 63, channels - 1) = {214, 31, 0x0F, 0x06};
-    spec.samples.resize(31);
-    spec.samples[30] = rampSample(10);
-    ASSERT_TRUE(loadBytes(writeMod(spec)));
+    ModModulePlan plan = oneNoteMod();
+    plan.signature = signature;
+    plan.channels = channels;
+    plan.patterns.clear();
+    plan.cell(0, 63, channels - 1) = {214, 31, 0x0F, 0x06};
+    plan.samples.resize(31);
+    plan.samples[30] = rampSample(10);
+    ASSERT_TRUE(loadBytes(writeMod(plan)));
     EXPECT_EQ(song.channelCount, channels);
     EXPECT_EQ(song.instrumentCount, 31);
     EXPECT_EQ(cellAt(0, 63, channels - 1).note, 61);
@@ -61,13 +61,13 @@ TEST(ModSignatures, UnlistedSignaturesMeanThe15SampleForm) {
   // A 31-sample file with an unlisted signature is read as a 15-sample one;
   // its bytes there make no sense (song length 0), so it fails.
   for (const char* signature : {"4CHN", "3CHN", "m.k.", "33CH", "1CHN"}) {
-    ModModuleSpec spec = oneNoteMod();
-    spec.signature = signature;
-    EXPECT_FALSE(loadBytes(writeMod(spec))) << signature;
+    ModModulePlan plan = oneNoteMod();
+    plan.signature = signature;
+    EXPECT_FALSE(loadBytes(writeMod(plan))) << signature;
   }
   // A 15-sample module whose pattern data happen to spell "4CHN" at offset 1080.
-  ModModuleSpec spec = oneNoteMod(true);
-  std::vector<uint8_t> bytes = writeMod(spec);
+  ModModulePlan plan = oneNoteMod(true);
+  std::vector<uint8_t> bytes = writeMod(plan);
   std::memcpy(bytes.data() + 1080, "4CHN", 4);
   ASSERT_TRUE(loadBytes(bytes));
   EXPECT_EQ(song.instrumentCount, 15);
@@ -80,18 +80,18 @@ TEST(ModSignatures, UnlistedSignaturesMeanThe15SampleForm) {
 }
 
 TEST(ModFifteenSamples, AValidModuleLoads) {
-  ModModuleSpec spec = oneNoteMod(true);
-  spec.name = "old school";
-  spec.songLength = 3;
-  spec.restartByte = 2;
-  spec.orderList[1] = 1;
-  spec.orderList[2] = 0;
-  spec.cell(1, 10, 3) = {856, 15, 0x0C, 20};
-  spec.samples.resize(15);
-  spec.samples[14] = rampSample(20);
-  spec.samples[14].volume = 64;
-  spec.samples[14].finetuneByte = 15;
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod(true);
+  plan.name = "old school";
+  plan.songLength = 3;
+  plan.restartByte = 2;
+  plan.orderList[1] = 1;
+  plan.orderList[2] = 0;
+  plan.cell(1, 10, 3) = {856, 15, 0x0C, 20};
+  plan.samples.resize(15);
+  plan.samples[14] = rampSample(20);
+  plan.samples[14].volume = 64;
+  plan.samples[14].finetuneByte = 15;
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   EXPECT_STREQ(song.name, "old school");
   EXPECT_EQ(song.instrumentCount, 15);
   EXPECT_EQ(song.channelCount, 4);
@@ -109,35 +109,35 @@ TEST(ModFifteenSamples, AValidModuleLoads) {
 TEST(ModFifteenSamples, FilesThatDoNotLookLikeOneAreRejected) {
   struct Case {
     const char* what;
-    void (*edit)(ModModuleSpec&);
+    void (*edit)(ModModulePlan&);
   };
   const Case cases[] = {
-      {"song length 0", [](ModModuleSpec& s) { s.songLength = 0; }},
-      {"song length 129", [](ModModuleSpec& s) { s.songLength = 129; }},
-      {"order byte 128", [](ModModuleSpec& s) { s.orderList[127] = 128; }},
-      {"volume 65", [](ModModuleSpec& s) { s.samples[0].volume = 65; }},
-      {"finetune 16", [](ModModuleSpec& s) { s.samples[0].finetuneByte = 16; }},
-      {"volume 65 in an empty slot", [](ModModuleSpec& s) {
+      {"song length 0", [](ModModulePlan& s) { s.songLength = 0; }},
+      {"song length 129", [](ModModulePlan& s) { s.songLength = 129; }},
+      {"order byte 128", [](ModModulePlan& s) { s.orderList[127] = 128; }},
+      {"volume 65", [](ModModulePlan& s) { s.samples[0].volume = 65; }},
+      {"finetune 16", [](ModModulePlan& s) { s.samples[0].finetuneByte = 16; }},
+      {"volume 65 in an empty slot", [](ModModulePlan& s) {
          s.samples.resize(15);
          s.samples[14].volume = 65;
        }},
   };
   for (const Case& c : cases) {
-    ModModuleSpec spec = oneNoteMod(true);
-    c.edit(spec);
-    EXPECT_FALSE(loadBytes(writeMod(spec))) << c.what;
+    ModModulePlan plan = oneNoteMod(true);
+    c.edit(plan);
+    EXPECT_FALSE(loadBytes(writeMod(plan))) << c.what;
     EXPECT_EQ(song.songLoaded, 0);
     ASSERT_NE(song.instruments[0], nullptr);  // as freeSong and the first load step left it
     for (int i = 1; i < kInstrumentSlots; ++i) EXPECT_EQ(song.instruments[i], nullptr) << c.what;
   }
   // The limits themselves are accepted.
-  ModModuleSpec spec = oneNoteMod(true);
-  spec.songLength = 128;
-  spec.orderList[127] = 127;
-  spec.samples[0].volume = 64;
-  spec.samples[0].finetuneByte = 15;
-  spec.trailingBytes = 1;
-  EXPECT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod(true);
+  plan.songLength = 128;
+  plan.orderList[127] = 127;
+  plan.samples[0].volume = 64;
+  plan.samples[0].finetuneByte = 15;
+  plan.trailingBytes = 1;
+  EXPECT_TRUE(loadBytes(writeMod(plan)));
 }
 
 TEST(ModFifteenSamples, OtherFilesAreNotModules) {
@@ -171,11 +171,11 @@ TEST(ModHeader, ModulesOf1084BytesOrLessAreRejected) {
 }
 
 TEST(ModHeader, SongFieldsAndModeDefaults) {
-  ModModuleSpec spec = oneNoteMod();
-  spec.name = "12345678901234567890abc";
-  spec.songLength = 1;
-  spec.restartByte = 127;  // above the song length
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod();
+  plan.name = "12345678901234567890abc";
+  plan.songLength = 1;
+  plan.restartByte = 127;  // above the song length
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   EXPECT_STREQ(song.name, "12345678901234567890");
   EXPECT_EQ(song.restartPosition, 0);
   EXPECT_EQ(song.speed, 6);
@@ -183,37 +183,37 @@ TEST(ModHeader, SongFieldsAndModeDefaults) {
   EXPECT_EQ(song.linearFrequencies, 0);
   EXPECT_EQ(song.periodTable, amigaPeriodTable);
 
-  spec.songLength = 127;
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  plan.songLength = 127;
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   EXPECT_EQ(song.restartPosition, 127);
 }
 
 TEST(ModHeader, OrderEntriesPast127AreClearedFromTheLastSong) {
-  XmModuleSpec xm;
+  XmModulePlan xm;
   xm.orderList[200] = 7;
   xm.orderList[255] = 3;
   xm.cell(0, 0, 0) = {1, 0, 0, 0, 0};
   ASSERT_TRUE(loadBytes(writeXm(xm)));
   ASSERT_EQ(song.orderList[200], 7);
-  ModModuleSpec spec = oneNoteMod();
-  spec.songLength = 200;  // reaches entries 128 and up
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod();
+  plan.songLength = 200;  // reaches entries 128 and up
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   for (int i = 128; i < 256; ++i) EXPECT_EQ(song.orderList[i], 0) << i;
 }
 
 // ------------------------------------------------------------------ patterns
 
 TEST(ModPatterns, TheHighestOfAll128OrderBytesGivesThePatternCount) {
-  ModModuleSpec spec = oneNoteMod();
-  spec.songLength = 0;
-  ASSERT_TRUE(loadBytes(writeMod(spec)));  // all orders 0: exactly one pattern
+  ModModulePlan plan = oneNoteMod();
+  plan.songLength = 0;
+  ASSERT_TRUE(loadBytes(writeMod(plan)));  // all orders 0: exactly one pattern
   EXPECT_EQ(song.instruments[1]->samples[0].data[0], 1);
   EXPECT_EQ(song.instruments[1]->samples[0].data[99], 100);
 
-  spec.songLength = 1;
-  spec.orderList[100] = 3;  // beyond the song length, still counted
-  spec.cell(3, 1, 2) = {113, 2, 0, 0};
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  plan.songLength = 1;
+  plan.orderList[100] = 3;  // beyond the song length, still counted
+  plan.cell(3, 1, 2) = {113, 2, 0, 0};
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   EXPECT_EQ(cellAt(3, 1, 2).note, 72);
   EXPECT_EQ(song.patterns[1], nullptr);  // all-zero patterns are released
   EXPECT_EQ(song.patternRows[1], 64);
@@ -224,20 +224,20 @@ TEST(ModPatterns, TheHighestOfAll128OrderBytesGivesThePatternCount) {
 TEST(ModPatterns, PeriodsBecomeNotesOfTheFirstEntryAtOrBelow) {
   const std::pair<uint16_t, uint8_t> periods[] = {{428, 49}, {429, 49}, {427, 50}, {0, 0},   {27, 0},
                                                   {4095, 10}, {28, 96}, {3840, 11}, {453, 48}, {29, 96}, {30, 95}};
-  ModModuleSpec spec = oneNoteMod();
-  for (size_t i = 0; i < std::size(periods); ++i) spec.cell(0, static_cast<int>(i), 1) = {periods[i].first, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod();
+  for (size_t i = 0; i < std::size(periods); ++i) plan.cell(0, static_cast<int>(i), 1) = {periods[i].first, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   for (size_t i = 0; i < std::size(periods); ++i) {
     EXPECT_EQ(cellAt(0, static_cast<int>(i), 1).note, periods[i].second) << periods[i].first;
   }
 }
 
 TEST(ModPatterns, InstrumentNumbersUseBothNibbles) {
-  ModModuleSpec spec = oneNoteMod();
-  spec.cell(0, 1, 0) = {0, 0x1F, 0, 0};
-  spec.cell(0, 2, 0) = {0, 0x10, 0, 0};
-  spec.cell(0, 3, 0) = {0, 0xF0, 0, 0};  // beyond 31 as the file says
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod();
+  plan.cell(0, 1, 0) = {0, 0x1F, 0, 0};
+  plan.cell(0, 2, 0) = {0, 0x10, 0, 0};
+  plan.cell(0, 3, 0) = {0, 0xF0, 0, 0};  // beyond 31 as the file says
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   EXPECT_EQ(cellAt(0, 1, 0).instrument, 0x1F);
   EXPECT_EQ(cellAt(0, 2, 0).instrument, 0x10);
   EXPECT_EQ(cellAt(0, 3, 0).instrument, 0xF0);
@@ -252,11 +252,11 @@ TEST(ModPatterns, EffectsWhoseZeroMeansNothingAreRewritten) {
                         {12, 80, 12, 64}, {12, 64, 12, 64}, {12, 255, 12, 64}, {5, 1, 5, 1},  {6, 0x10, 6, 0x10},
                         {1, 3, 1, 3},    {10, 0x0F, 10, 0x0F}, {3, 0, 3, 0},  {4, 0, 4, 0},    {15, 0, 15, 0},
                         {14, 0, 14, 0},  {0, 0x37, 0, 0x37}};
-  ModModuleSpec spec = oneNoteMod();
+  ModModulePlan plan = oneNoteMod();
   for (size_t i = 0; i < std::size(cases); ++i) {
-    spec.cell(0, static_cast<int>(i) + 1, 3) = {0, 0, cases[i].effect, cases[i].param};
+    plan.cell(0, static_cast<int>(i) + 1, 3) = {0, 0, cases[i].effect, cases[i].param};
   }
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   for (size_t i = 0; i < std::size(cases); ++i) {
     const NoteCell& got = cellAt(0, static_cast<int>(i) + 1, 3);
     EXPECT_EQ(got.effect, cases[i].wantEffect) << int{cases[i].effect} << " " << int{cases[i].param};
@@ -265,9 +265,9 @@ TEST(ModPatterns, EffectsWhoseZeroMeansNothingAreRewritten) {
 }
 
 TEST(ModPatterns, AFileEndingRightAfterItsLastPatternFails) {
-  ModModuleSpec spec;
-  spec.cell(0, 0, 0) = {428, 1, 0, 0};
-  std::vector<uint8_t> bytes = writeMod(spec);  // all samples empty
+  ModModulePlan plan;
+  plan.cell(0, 0, 0) = {428, 1, 0, 0};
+  std::vector<uint8_t> bytes = writeMod(plan);  // all samples empty
   ASSERT_EQ(bytes.size(), 1084u + 1024u);
   EXPECT_FALSE(loadBytes(bytes));
   EXPECT_EQ(song.songLoaded, 0);
@@ -275,22 +275,22 @@ TEST(ModPatterns, AFileEndingRightAfterItsLastPatternFails) {
   for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
   bytes.pop_back();
   EXPECT_FALSE(loadBytes(bytes));
-  spec.trailingBytes = 1;
-  EXPECT_TRUE(loadBytes(writeMod(spec)));
+  plan.trailingBytes = 1;
+  EXPECT_TRUE(loadBytes(writeMod(plan)));
 }
 
 // ------------------------------------------------------------------ samples
 
 TEST(ModSamples, HeaderFieldsBecomeSampleZeroOfTheInstrument) {
-  ModModuleSpec spec = oneNoteMod();
-  spec.samples[0].name = "abcdefghijklmnopqrstuvwxyz";
-  spec.samples[0].volume = 99;
-  spec.samples[0].finetuneByte = 0xF7;  // high nibble ignored
-  spec.samples.push_back(ModSampleSpec{});  // length 0: no instrument
-  spec.samples.push_back(rampSample(6));
-  spec.samples[2].finetuneByte = 8;
-  spec.samples[2].volume = 64;
-  ASSERT_TRUE(loadBytes(writeMod(spec)));
+  ModModulePlan plan = oneNoteMod();
+  plan.samples[0].name = "abcdefghijklmnopqrstuvwxyz";
+  plan.samples[0].volume = 99;
+  plan.samples[0].finetuneByte = 0xF7;  // high nibble ignored
+  plan.samples.push_back(ModSamplePlan{});  // length 0: no instrument
+  plan.samples.push_back(rampSample(6));
+  plan.samples[2].finetuneByte = 8;
+  plan.samples[2].volume = 64;
+  ASSERT_TRUE(loadBytes(writeMod(plan)));
   const Instrument& ins = *song.instruments[1];
   const Sample& s = ins.samples[0];
   EXPECT_STREQ(s.name, "abcdefghijklmnopqrstuv");
@@ -325,10 +325,10 @@ TEST(ModSamples, LoopsInWords) {
       {49, 4, 98, 2, 0},   // cut to one word: too short to loop
   };
   for (const Case& c : cases) {
-    ModModuleSpec spec = oneNoteMod();
-    spec.samples[0].loopStartWords = c.startWords;
-    spec.samples[0].loopLengthWords = c.lengthWords;
-    ASSERT_TRUE(loadBytes(writeMod(spec)));
+    ModModulePlan plan = oneNoteMod();
+    plan.samples[0].loopStartWords = c.startWords;
+    plan.samples[0].loopLengthWords = c.lengthWords;
+    ASSERT_TRUE(loadBytes(writeMod(plan)));
     const Sample& s = song.instruments[1]->samples[0];
     SCOPED_TRACE(testing::Message() << c.startWords << "+" << c.lengthWords);
     EXPECT_EQ(s.loopStart, c.wantStart);
@@ -343,9 +343,9 @@ TEST(ModSamples, LoopsInWords) {
 }
 
 TEST(ModSamples, DataCutByTheEndAreZeroAndLaterSamplesStillGetTheirBlocks) {
-  ModModuleSpec spec = oneNoteMod();
-  spec.samples.push_back(rampSample(40));
-  std::vector<uint8_t> bytes = writeMod(spec);
+  ModModulePlan plan = oneNoteMod();
+  plan.samples.push_back(rampSample(40));
+  std::vector<uint8_t> bytes = writeMod(plan);
   bytes.resize(bytes.size() - 40 - 70);  // 30 bytes of the first sample remain
   ASSERT_TRUE(loadBytes(bytes));
   const Sample& first = song.instruments[1]->samples[0];

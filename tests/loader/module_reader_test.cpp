@@ -106,10 +106,10 @@ class ModuleFiles : public testing::Test {
     return files.back();
   }
   static std::vector<uint8_t> module() {
-    XmModuleSpec spec;
-    spec.cell(0, 0, 0) = {1, 1, 0, 0, 0};
-    spec.instruments.push_back(instrumentWith(squareSample(50)));
-    return writeXm(spec);
+    XmModulePlan plan;
+    plan.cell(0, 0, 0) = {1, 1, 0, 0, 0};
+    plan.instruments.push_back(instrumentWith(squareSample(50)));
+    return writeXm(plan);
   }
   // A loaded song to see whether a failed file load leaves it alone.
   static void loadSomething() {

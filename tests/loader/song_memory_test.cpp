@@ -14,21 +14,21 @@ namespace {
 
 // ------------------------------------------------------------------ freeSong
 
-XmModuleSpec richSong() {
-  XmModuleSpec spec;
-  spec.name = "rich";
-  spec.songLength = 2;
-  spec.restartPosition = 1;
-  spec.speed = 3;
-  spec.tempo = 150;
-  spec.flags = 0;
-  spec.orderList[0] = 1;
-  spec.orderList[1] = 0;
-  spec.cell(0, 0, 0) = {1, 1, 0, 0, 0};
-  spec.cell(1, 0, 0) = {2, 1, 0, 0, 0};
-  spec.patterns[1].rows = 16;
-  spec.instruments.push_back(instrumentWith(squareSample(100)));
-  return spec;
+XmModulePlan richSong() {
+  XmModulePlan plan;
+  plan.name = "rich";
+  plan.songLength = 2;
+  plan.restartPosition = 1;
+  plan.speed = 3;
+  plan.tempo = 150;
+  plan.flags = 0;
+  plan.orderList[0] = 1;
+  plan.orderList[1] = 0;
+  plan.cell(0, 0, 0) = {1, 1, 0, 0, 0};
+  plan.cell(1, 0, 0) = {2, 1, 0, 0, 0};
+  plan.patterns[1].rows = 16;
+  plan.instruments.push_back(instrumentWith(squareSample(100)));
+  return plan;
 }
 
 // The fields freeSong restores, and the ones it must leave alone.
@@ -289,11 +289,11 @@ TEST_F(Guards, LoopsWithoutAFramePlayUnlooped) {
 }
 
 TEST(GuardsAfterLoading, EveryLoopKindAndWidthThroughTheReader) {
-  XmModuleSpec spec;
-  XmInstrumentSpec ins;
+  XmModulePlan plan;
+  XmInstrumentPlan ins;
   for (bool sixteenBit : {false, true}) {
     for (uint8_t kind : {0, 1, 2, 3}) {
-      XmSampleSpec s = squareSample(64, 8, 1000);
+      XmSamplePlan s = squareSample(64, 8, 1000);
       s.sixteenBit = sixteenBit;
       if (!sixteenBit) s = squareSample(64, 8, 100);
       s.loopKind = kind;
@@ -302,8 +302,8 @@ TEST(GuardsAfterLoading, EveryLoopKindAndWidthThroughTheReader) {
       ins.samples.push_back(s);
     }
   }
-  spec.instruments.push_back(ins);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments.push_back(ins);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   for (int i = 0; i < 8; ++i) {
     const Sample& s = song.instruments[1]->samples[i];
     bool wide = i >= 4;

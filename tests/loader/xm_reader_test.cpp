@@ -38,19 +38,19 @@ void expectRejectedHeader() {
   for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
 }
 
-XmModuleSpec oneNoteSong(uint16_t version = 0x0104) {
-  XmModuleSpec spec;
-  spec.version = version;
-  spec.cell(0, 0, 0) = {49, 1, 0x40, 0x0F, 3};
-  spec.instruments.push_back(instrumentWith(squareSample(64)));
-  return spec;
+XmModulePlan oneNoteSong(uint16_t version = 0x0104) {
+  XmModulePlan plan;
+  plan.version = version;
+  plan.cell(0, 0, 0) = {49, 1, 0x40, 0x0F, 3};
+  plan.instruments.push_back(instrumentWith(squareSample(64)));
+  return plan;
 }
 
 // ------------------------------------------------------------------ header
 
 TEST(XmHeader, A336ByteFileIsRejectedAndOneMoreByteLoads) {
-  XmModuleSpec spec;  // no patterns, no instruments: exactly the header
-  std::vector<uint8_t> bytes = writeXm(spec);
+  XmModulePlan plan;  // no patterns, no instruments: exactly the header
+  std::vector<uint8_t> bytes = writeXm(plan);
   ASSERT_EQ(bytes.size(), 336u);
   EXPECT_FALSE(loadBytes(bytes));
   expectRejectedHeader();
@@ -64,8 +64,8 @@ TEST(XmHeader, A336ByteFileIsRejectedAndOneMoreByteLoads) {
   EXPECT_EQ(song.instruments[0]->samples[0].volume, 0);
 
   // A header size of 277 puts the body at the end of a 337-byte file.
-  spec.headerSize = 277;
-  bytes = writeXm(spec);
+  plan.headerSize = 277;
+  bytes = writeXm(plan);
   bytes.resize(337);
   EXPECT_FALSE(loadBytes(bytes));
 }
@@ -73,25 +73,25 @@ TEST(XmHeader, A336ByteFileIsRejectedAndOneMoreByteLoads) {
 TEST(XmHeader, EachInvalidFieldRejectsTheFile) {
   struct Case {
     const char* what;
-    void (*edit)(XmModuleSpec&);
+    void (*edit)(XmModulePlan&);
   };
   const Case cases[] = {
-      {"version 0x0101", [](XmModuleSpec& s) { s.version = 0x0101; }},
-      {"version 0x0105", [](XmModuleSpec& s) { s.version = 0x0105; }},
-      {"0 channels", [](XmModuleSpec& s) { s.channelCount = 0; }},
-      {"1 channel", [](XmModuleSpec& s) { s.channelCount = 1; }},
-      {"3 channels", [](XmModuleSpec& s) { s.channelCount = 3; }},
-      {"33 channels", [](XmModuleSpec& s) { s.channelCount = 33; }},
-      {"34 channels", [](XmModuleSpec& s) { s.channelCount = 34; }},
-      {"257 patterns", [](XmModuleSpec& s) { s.patternCountOverride = 257; }},
-      {"129 instruments", [](XmModuleSpec& s) { s.instrumentCountOverride = 129; }},
-      {"signature without its space", [](XmModuleSpec& s) { s.signature = "Extended Module:!"; }},
+      {"version 0x0101", [](XmModulePlan& s) { s.version = 0x0101; }},
+      {"version 0x0105", [](XmModulePlan& s) { s.version = 0x0105; }},
+      {"0 channels", [](XmModulePlan& s) { s.channelCount = 0; }},
+      {"1 channel", [](XmModulePlan& s) { s.channelCount = 1; }},
+      {"3 channels", [](XmModulePlan& s) { s.channelCount = 3; }},
+      {"33 channels", [](XmModulePlan& s) { s.channelCount = 33; }},
+      {"34 channels", [](XmModulePlan& s) { s.channelCount = 34; }},
+      {"257 patterns", [](XmModulePlan& s) { s.patternCountOverride = 257; }},
+      {"129 instruments", [](XmModulePlan& s) { s.instrumentCountOverride = 129; }},
+      {"signature without its space", [](XmModulePlan& s) { s.signature = "Extended Module:!"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    XmModuleSpec spec = oneNoteSong();
-    c.edit(spec);
-    EXPECT_FALSE(loadBytes(writeXm(spec)));
+    XmModulePlan plan = oneNoteSong();
+    c.edit(plan);
+    EXPECT_FALSE(loadBytes(writeXm(plan)));
     expectRejectedHeader();
   }
   // Header sizes written into a complete file, which the writer would otherwise pad.
@@ -108,23 +108,23 @@ TEST(XmHeader, EachInvalidFieldRejectsTheFile) {
 TEST(XmHeader, BoundaryValuesAreAccepted) {
   for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
     for (uint16_t channels : {2, 32}) {
-      XmModuleSpec spec = oneNoteSong(version);
-      spec.channelCount = channels;
-      spec.patterns.clear();
-      spec.cell(0, 63, channels - 1) = {1, 1, 0, 0, 0};
-      ASSERT_TRUE(loadBytes(writeXm(spec))) << version << " " << channels;
+      XmModulePlan plan = oneNoteSong(version);
+      plan.channelCount = channels;
+      plan.patterns.clear();
+      plan.cell(0, 63, channels - 1) = {1, 1, 0, 0, 0};
+      ASSERT_TRUE(loadBytes(writeXm(plan))) << version << " " << channels;
       EXPECT_EQ(song.channelCount, channels);
       EXPECT_EQ(song.formatVersion, version);
       EXPECT_EQ(cellAt(0, 63, channels - 1).note, 1);
     }
   }
-  XmModuleSpec spec;
-  spec.patterns.resize(256);
-  spec.patterns[255].rows = 2;
-  spec.cell(255, 1, 3) = {5, 0, 0, 0, 0};
-  for (int i = 0; i < 128; ++i) spec.instruments.push_back(XmInstrumentSpec{});
-  spec.instruments[127] = instrumentWith(squareSample(10));
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan;
+  plan.patterns.resize(256);
+  plan.patterns[255].rows = 2;
+  plan.cell(255, 1, 3) = {5, 0, 0, 0, 0};
+  for (int i = 0; i < 128; ++i) plan.instruments.push_back(XmInstrumentPlan{});
+  plan.instruments[127] = instrumentWith(squareSample(10));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.instrumentCount, 128);
   EXPECT_EQ(song.patternRows[255], 2);
   EXPECT_EQ(cellAt(255, 1, 3).note, 5);
@@ -133,14 +133,14 @@ TEST(XmHeader, BoundaryValuesAreAccepted) {
 }
 
 TEST(XmHeader, FieldsAreStored) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.name = "abcdefghijklmnopqrstUVW";  // only 20 bytes are in the file
-  spec.songLength = 300;                   // not limited to 256
-  spec.restartPosition = 7;
-  spec.flags = 0xFFFE;                     // bit 0 clear: Amiga frequencies
-  spec.orderList[0] = 0;
-  spec.orderList[255] = 9;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.name = "abcdefghijklmnopqrstUVW";  // only 20 bytes are in the file
+  plan.songLength = 300;                   // not limited to 256
+  plan.restartPosition = 7;
+  plan.flags = 0xFFFE;                     // bit 0 clear: Amiga frequencies
+  plan.orderList[0] = 0;
+  plan.orderList[255] = 9;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_STREQ(song.name, "abcdefghijklmnopqrst");
   EXPECT_EQ(song.songLength, 300);
   EXPECT_EQ(song.restartPosition, 7);
@@ -151,52 +151,52 @@ TEST(XmHeader, FieldsAreStored) {
   EXPECT_EQ(song.speed, 6);
   EXPECT_EQ(song.tempo, 125);
 
-  spec.flags = 1;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.flags = 1;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.linearFrequencies, 1);
   EXPECT_EQ(song.periodTable, linearPeriodTable);
 }
 
 TEST(XmHeader, SpeedAndTempoZeroGetDefaults) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.speed = 0;
-  spec.tempo = 0;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.speed = 0;
+  plan.tempo = 0;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.speed, 1);
   EXPECT_EQ(song.tempo, 125);
-  spec.speed = 31;
-  spec.tempo = 255;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.speed = 31;
+  plan.tempo = 255;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.speed, 31);
   EXPECT_EQ(song.tempo, 255);
 }
 
 TEST(XmHeader, RestartPositionAboveSongLengthBecomesZero) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.songLength = 5;
-  spec.restartPosition = 6;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.songLength = 5;
+  plan.restartPosition = 6;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.restartPosition, 0);
-  spec.restartPosition = 5;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.restartPosition = 5;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.restartPosition, 5);
 }
 
 TEST(XmHeader, LongerHeaderMovesTheBody) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.headerSize = 400;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.headerSize = 400;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(cellAt(0, 0, 0).note, 49);
   EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
 }
 
 TEST(XmHeader, LoadRewindsToTheFirstOrderEntry) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.orderList[0] = 1;
-  spec.patterns.resize(2);
-  spec.patterns[1].rows = 20;
-  spec.cell(1, 0, 0) = {2, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.orderList[0] = 1;
+  plan.patterns.resize(2);
+  plan.patterns[1].rows = 20;
+  plan.cell(1, 0, 0) = {2, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.songPosition, 0);
   EXPECT_EQ(song.patternNumber, 1);
   EXPECT_EQ(song.patternLength, 20);
@@ -210,18 +210,18 @@ TEST(XmPatterns, PackingsAndVersionsGiveTheSameCells) {
   for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
     for (XmPacking packing : {XmPacking::packed, XmPacking::unpacked, XmPacking::alternating}) {
       SCOPED_TRACE(testing::Message() << version << " packing " << static_cast<int>(packing));
-      XmModuleSpec spec = oneNoteSong(version);
-      spec.patterns[0].rows = 8;
-      spec.patterns[0].packing = packing;
-      spec.cell(0, 3, 2) = {97, 0, 0, 0, 0};
-      spec.cell(0, 7, 3) = {0, 0, 0, 0x0E, 0xC1};
-      spec.cell(0, 5, 1) = {96, 128, 0xFF, 35, 0xFF};
-      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      XmModulePlan plan = oneNoteSong(version);
+      plan.patterns[0].rows = 8;
+      plan.patterns[0].packing = packing;
+      plan.cell(0, 3, 2) = {97, 0, 0, 0, 0};
+      plan.cell(0, 7, 3) = {0, 0, 0, 0x0E, 0xC1};
+      plan.cell(0, 5, 1) = {96, 128, 0xFF, 35, 0xFF};
+      ASSERT_TRUE(loadBytes(writeXm(plan)));
       ASSERT_NE(song.patterns[0], nullptr);
       EXPECT_EQ(song.patternRows[0], 8);
       for (int r = 0; r < 8; ++r) {
         for (int c = 0; c < 4; ++c) {
-          EXPECT_TRUE(sameCell(cellAt(0, r, c), spec.patterns[0].cells[r * 4 + c])) << r << "," << c;
+          EXPECT_TRUE(sameCell(cellAt(0, r, c), plan.patterns[0].cells[r * 4 + c])) << r << "," << c;
         }
       }
     }
@@ -232,9 +232,9 @@ TEST(XmPatterns, HeaderLengthDecidesWhereThePackedDataStart) {
   for (uint16_t version : {0x0102, 0x0104}) {
     for (int32_t headerLength : {0, 5, 20}) {
       SCOPED_TRACE(testing::Message() << version << " header length " << headerLength);
-      XmModuleSpec spec = oneNoteSong(version);
-      spec.patterns[0].headerLength = headerLength;
-      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      XmModulePlan plan = oneNoteSong(version);
+      plan.patterns[0].headerLength = headerLength;
+      ASSERT_TRUE(loadBytes(writeXm(plan)));
       EXPECT_TRUE(sameCell(cellAt(0, 0, 0), NoteCell{49, 1, 0x40, 0x0F, 3}));
       EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
     }
@@ -242,32 +242,32 @@ TEST(XmPatterns, HeaderLengthDecidesWhereThePackedDataStart) {
 }
 
 TEST(XmPatterns, PackedSizeZeroGivesAnAbsentPatternOf64Rows) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.patterns.resize(2);
-  spec.patterns[0].rows = 32;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
-  spec.cell(1, 0, 1) = {3, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.patterns.resize(2);
+  plan.patterns[0].rows = 32;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  plan.cell(1, 0, 1) = {3, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patterns[0], nullptr);
   EXPECT_EQ(song.patternRows[0], 64);
   EXPECT_EQ(cellAt(1, 0, 1).note, 3);
 }
 
 TEST(XmPatterns, AllZeroCellsAreNotKept) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.patterns.resize(2);
-  spec.patterns[1].rows = 10;
-  spec.patterns[1].packing = XmPacking::unpacked;
-  spec.patterns[1].cells.assign(40, NoteCell{});
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.patterns.resize(2);
+  plan.patterns[1].rows = 10;
+  plan.patterns[1].packing = XmPacking::unpacked;
+  plan.patterns[1].cells.assign(40, NoteCell{});
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patterns[1], nullptr);
   EXPECT_EQ(song.patternRows[1], 64);
 }
 
 TEST(XmPatterns, FlagBytesConsumeOnlyTheirFields) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.patterns[0].rows = 2;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{
+  XmModulePlan plan = oneNoteSong();
+  plan.patterns[0].rows = 2;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{
       0x80,                    // empty, one byte
       0x9F, 1, 2, 3, 4, 5,     // all five fields, six bytes
       0x83, 10, 11,            // note and instrument
@@ -276,23 +276,23 @@ TEST(XmPatterns, FlagBytesConsumeOnlyTheirFields) {
       0xE4, 0x20,              // volume column, bits 5 and 6 ignored
       60, 1, 0, 0, 0,          // unpacked
       0x88, 0x0F};             // effect only
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const NoteCell expected[8] = {{0, 0, 0, 0, 0},  {1, 2, 3, 4, 5},  {10, 11, 0, 0, 0}, {0, 0, 0, 0, 0x33},
                                 {0, 0, 0, 0, 0},  {0, 0, 0x20, 0, 0}, {60, 1, 0, 0, 0},  {0, 0, 0, 0x0F, 0}};
   for (int i = 0; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], expected[i])) << i;
 }
 
 TEST(XmPatterns, NotesAbove97LoadAsNoNote) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.channelCount = 2;
-  spec.patterns[0].rows = 256 - 96;
+  XmModulePlan plan = oneNoteSong();
+  plan.channelCount = 2;
+  plan.patterns[0].rows = 256 - 96;
   std::vector<uint8_t> raw;
   for (int note = 96; note <= 255; ++note) {
     raw.insert(raw.end(), {0x81, static_cast<uint8_t>(note)});                  // packed note field
     raw.insert(raw.end(), {static_cast<uint8_t>(note < 128 ? note : 0), 1, 0, 0, 0});  // unpacked
   }
-  spec.patterns[0].rawPackedData = raw;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.patterns[0].rawPackedData = raw;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   for (int note = 96; note <= 255; ++note) {
     int row = note - 96;
     uint8_t expected = note <= 97 ? static_cast<uint8_t>(note) : 0;
@@ -308,33 +308,33 @@ TEST(XmPatterns, NotesAbove97LoadAsNoNote) {
 // yet read once six-byte cells follow one-byte cells: the cells must be what
 // the packed bytes say.
 TEST(XmPatterns, CellsEqualThePackedBytesWhateverTheirMix) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.channelCount = 2;
-  spec.patterns[0].rows = 4;
-  spec.patterns[0].cells.assign(8, NoteCell{});
+  XmModulePlan plan = oneNoteSong();
+  plan.channelCount = 2;
+  plan.patterns[0].rows = 4;
+  plan.patterns[0].cells.assign(8, NoteCell{});
   for (int i = 4; i < 8; ++i) {
-    spec.patterns[0].cells[i] = {static_cast<uint8_t>(10 + i), static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 + i),
+    plan.patterns[0].cells[i] = {static_cast<uint8_t>(10 + i), static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 + i),
                                  static_cast<uint8_t>(i), static_cast<uint8_t>(0xA0 + i)};
   }
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
-  for (int i = 0; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], spec.patterns[0].cells[i])) << i;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], plan.patterns[0].cells[i])) << i;
 
   // Packed data longer than the whole cell block (two six-byte cells, ten bytes of cells).
-  spec.patterns[0].rows = 1;
-  spec.patterns[0].cells = {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.patterns[0].rows = 1;
+  plan.patterns[0].cells = {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_TRUE(sameCell(song.patterns[0][0], NoteCell{1, 2, 3, 4, 5}));
   EXPECT_TRUE(sameCell(song.patterns[0][1], NoteCell{6, 7, 8, 9, 10}));
 }
 
 TEST(XmPatterns, DecodingStopsWhenTheBlockIsFull) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.channelCount = 2;
-  spec.patterns.resize(2);
-  spec.patterns[0].rows = 1;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 5, 0x81, 6, 0x81, 7, 0x9F, 1, 1, 1, 1, 1};
-  spec.cell(1, 0, 0) = {8, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.channelCount = 2;
+  plan.patterns.resize(2);
+  plan.patterns[0].rows = 1;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 5, 0x81, 6, 0x81, 7, 0x9F, 1, 1, 1, 1, 1};
+  plan.cell(1, 0, 0) = {8, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patternRows[0], 1);
   EXPECT_EQ(cellAt(0, 0, 0).note, 5);
   EXPECT_EQ(cellAt(0, 0, 1).note, 6);
@@ -344,32 +344,32 @@ TEST(XmPatterns, DecodingStopsWhenTheBlockIsFull) {
 }
 
 TEST(XmPatterns, PackedDataCutByTheEndReadAsZeroBytes) {
-  XmModuleSpec spec;
-  spec.patterns.resize(1);
-  spec.patterns[0].rows = 2;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 7, 0x9F, 1, 2};
-  spec.patterns[0].packedSizeOverride = 40;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));  // no instruments follow
+  XmModulePlan plan;
+  plan.patterns.resize(1);
+  plan.patterns[0].rows = 2;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 7, 0x9F, 1, 2};
+  plan.patterns[0].packedSizeOverride = 40;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));  // no instruments follow
   EXPECT_TRUE(sameCell(cellAt(0, 0, 0), NoteCell{7, 0, 0, 0, 0}));
   EXPECT_TRUE(sameCell(cellAt(0, 0, 1), NoteCell{1, 2, 0, 0, 0}));
   for (int i = 2; i < 8; ++i) EXPECT_TRUE(sameCell(song.patterns[0][i], NoteCell{})) << i;
 
   // An unpacked cell cut after its note.
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x80, 0x80, 0x80, 50};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{0x80, 0x80, 0x80, 50};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_TRUE(sameCell(cellAt(0, 0, 3), NoteCell{50, 0, 0, 0, 0}));
 }
 
 TEST(XmPatterns, RowCountsUpTo1024LoadWithTheirWholeBlock) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.channelCount = 32;
-  spec.patterns.clear();
-  spec.patterns.resize(2);
-  spec.patterns[0].rows = 1024;  // 163840 bytes of cells: more than 16 bits can count
-  spec.cell(0, 1023, 31) = {12, 1, 0, 0, 0};
-  spec.cell(0, 300, 0) = {13, 1, 0, 0, 0};
-  spec.cell(1, 0, 0) = {14, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.channelCount = 32;
+  plan.patterns.clear();
+  plan.patterns.resize(2);
+  plan.patterns[0].rows = 1024;  // 163840 bytes of cells: more than 16 bits can count
+  plan.cell(0, 1023, 31) = {12, 1, 0, 0, 0};
+  plan.cell(0, 300, 0) = {13, 1, 0, 0, 0};
+  plan.cell(1, 0, 0) = {14, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patternRows[0], 1024);
   EXPECT_EQ(cellAt(0, 1023, 31).note, 12);
   EXPECT_EQ(cellAt(0, 300, 0).note, 13);
@@ -377,51 +377,51 @@ TEST(XmPatterns, RowCountsUpTo1024LoadWithTheirWholeBlock) {
 }
 
 TEST(XmPatterns, RowCountsAbove1024FailUnlessThePatternIsEmpty) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.channelCount = 2;
-  spec.patterns[0].rows = 1025;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1};
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.channelCount = 2;
+  plan.patterns[0].rows = 1025;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1};
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
   expectReleasedAfterFailure();
 
-  spec.patterns[0].rows = 65535;
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  plan.patterns[0].rows = 65535;
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
 
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patterns[0], nullptr);
   EXPECT_EQ(song.patternRows[0], 64);
 }
 
 TEST(XmPatterns, ZeroRowsGiveAnAbsentPatternAndTheNextOneStillReads) {
-  XmModuleSpec spec = oneNoteSong(0x0103);
-  spec.patterns.resize(2);
-  spec.patterns[0].rows = 0;
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1, 0x81, 2};
-  spec.cell(1, 0, 0) = {9, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong(0x0103);
+  plan.patterns.resize(2);
+  plan.patterns[0].rows = 0;
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{0x81, 1, 0x81, 2};
+  plan.cell(1, 0, 0) = {9, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patterns[0], nullptr);
   EXPECT_EQ(song.patternRows[0], 64);
   EXPECT_EQ(cellAt(1, 0, 0).note, 9);
 }
 
 TEST(XmPatterns, TheEndInsideOrRightAfterAPatternHeaderFails) {
-  XmModuleSpec spec;
-  spec.patterns.resize(1);
-  spec.patterns[0].rawPackedData = std::vector<uint8_t>{};
-  std::vector<uint8_t> bytes = writeXm(spec);  // 336 + 9 header bytes
+  XmModulePlan plan;
+  plan.patterns.resize(1);
+  plan.patterns[0].rawPackedData = std::vector<uint8_t>{};
+  std::vector<uint8_t> bytes = writeXm(plan);  // 336 + 9 header bytes
   ASSERT_EQ(bytes.size(), 345u);
   EXPECT_FALSE(loadBytes(bytes));
   expectReleasedAfterFailure();
   bytes.resize(340);
   EXPECT_FALSE(loadBytes(bytes));
-  bytes = writeXm(spec);
+  bytes = writeXm(plan);
   bytes.push_back(0);
   EXPECT_TRUE(loadBytes(bytes));
 
   // A header length reaching past the end.
-  spec.patterns[0].headerLength = 1000;
-  bytes = writeXm(spec);
+  plan.patterns[0].headerLength = 1000;
+  bytes = writeXm(plan);
   bytes.resize(700);
   EXPECT_FALSE(loadBytes(bytes));
 }
@@ -429,8 +429,8 @@ TEST(XmPatterns, TheEndInsideOrRightAfterAPatternHeaderFails) {
 // ------------------------------------------------------------------ instruments
 
 TEST(XmInstruments, AllHeaderFieldsAreCopied) {
-  XmModuleSpec spec = oneNoteSong();
-  XmInstrumentSpec& ins = spec.instruments[0];
+  XmModulePlan plan = oneNoteSong();
+  XmInstrumentPlan& ins = plan.instruments[0];
   ins.name = "0123456789012345678901XYZ";
   for (int i = 0; i < 96; ++i) ins.sampleMap[i] = static_cast<uint8_t>(i % 3);
   ins.samples.push_back(squareSample(8));
@@ -443,7 +443,7 @@ TEST(XmInstruments, AllHeaderFieldsAreCopied) {
   ins.vibratoRate = 5;
   ins.fadeout = 0x1234;
   ins.muteByte = 1;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Instrument& got = *song.instruments[1];
   EXPECT_STREQ(got.name, "0123456789012345678901");
   EXPECT_EQ(got.sampleCount, 3);
@@ -469,20 +469,20 @@ TEST(XmInstruments, AllHeaderFieldsAreCopied) {
   EXPECT_EQ(got.samples[3].panning, 128);
   EXPECT_EQ(got.samples[15].data, nullptr);
 
-  spec.instruments[0].muteByte = 2;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].muteByte = 2;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.instruments[1]->muted, 0);
 }
 
 TEST(XmInstruments, NoSamplesLeaveTheSlotEmpty) {
   for (uint16_t version : {0x0103, 0x0104}) {
-    XmModuleSpec spec = oneNoteSong(version);
-    XmInstrumentSpec named;
+    XmModulePlan plan = oneNoteSong(version);
+    XmInstrumentPlan named;
     named.name = "has a name";
     named.volumeEnvelope = {{{0, 64}, {10, 0}}, 0, 0, 1, kEnvelopeOn, std::nullopt};
     named.fadeout = 100;
-    spec.instruments.insert(spec.instruments.begin(), named);
-    ASSERT_TRUE(loadBytes(writeXm(spec)));
+    plan.instruments.insert(plan.instruments.begin(), named);
+    ASSERT_TRUE(loadBytes(writeXm(plan)));
     EXPECT_EQ(song.instruments[1], nullptr);
     ASSERT_NE(song.instruments[2], nullptr);
     EXPECT_EQ(song.instruments[2]->samples[0].length, 64);
@@ -493,13 +493,13 @@ TEST(XmInstruments, HeaderSizesFrom263UpReadExactly263BytesThenSkip) {
   for (int32_t headerSize : {263, 264, 303, 1000}) {
     for (uint16_t version : {0x0103, 0x0104}) {
       SCOPED_TRACE(testing::Message() << "header size " << headerSize << " version " << version);
-      XmModuleSpec spec = oneNoteSong(version);
-      spec.instruments[0].headerSize = headerSize;
-      spec.instruments[0].fadeout = 77;
-      spec.instruments[0].muteByte = 1;
-      spec.instruments.push_back(instrumentWith(squareSample(30)));
-      spec.instruments[1].headerSize = headerSize;
-      ASSERT_TRUE(loadBytes(writeXm(spec)));
+      XmModulePlan plan = oneNoteSong(version);
+      plan.instruments[0].headerSize = headerSize;
+      plan.instruments[0].fadeout = 77;
+      plan.instruments[0].muteByte = 1;
+      plan.instruments.push_back(instrumentWith(squareSample(30)));
+      plan.instruments[1].headerSize = headerSize;
+      ASSERT_TRUE(loadBytes(writeXm(plan)));
       EXPECT_EQ(song.instruments[1]->fadeout, 77);
       EXPECT_EQ(song.instruments[1]->muted, 1);
       EXPECT_EQ(song.instruments[1]->samples[0].length, 64);
@@ -512,13 +512,13 @@ TEST(XmInstruments, HeaderSizesFrom263UpReadExactly263BytesThenSkip) {
 
 TEST(XmInstruments, ShortHeadersReadWhatTheyHold) {
   // 29 bytes: name, type and sample count, no sample map or envelopes.
-  XmModuleSpec spec = oneNoteSong();
-  spec.instruments[0].headerSize = 29;
-  spec.instruments[0].name = "short";
-  spec.instruments[0].fadeout = 500;
-  spec.instruments[0].volumeEnvelope.flags = kEnvelopeOn;
-  spec.instruments[0].sampleMap.fill(1);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.instruments[0].headerSize = 29;
+  plan.instruments[0].name = "short";
+  plan.instruments[0].fadeout = 500;
+  plan.instruments[0].volumeEnvelope.flags = kEnvelopeOn;
+  plan.instruments[0].sampleMap.fill(1);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Instrument& got = *song.instruments[1];
   EXPECT_STREQ(got.name, "short");
   EXPECT_EQ(got.fadeout, 0);
@@ -528,11 +528,11 @@ TEST(XmInstruments, ShortHeadersReadWhatTheyHold) {
 
   // 4 bytes: nothing but the size, so no samples, and the next instrument
   // follows at once.
-  spec = oneNoteSong();
-  XmInstrumentSpec tiny;
+  plan = oneNoteSong();
+  XmInstrumentPlan tiny;
   tiny.headerSize = 4;
-  spec.instruments.insert(spec.instruments.begin(), tiny);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments.insert(plan.instruments.begin(), tiny);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.instruments[1], nullptr);
   EXPECT_EQ(song.instruments[2]->samples[0].length, 64);
 }
@@ -540,39 +540,39 @@ TEST(XmInstruments, ShortHeadersReadWhatTheyHold) {
 TEST(XmInstruments, InvalidHeadersFailTheLoad) {
   struct Case {
     const char* what;
-    void (*edit)(XmInstrumentSpec&);
+    void (*edit)(XmInstrumentPlan&);
   };
   const Case cases[] = {
-      {"header size 3", [](XmInstrumentSpec& i) { i.headerSize = 3; }},
-      {"header size 0", [](XmInstrumentSpec& i) { i.headerSize = 0; }},
-      {"header size -1", [](XmInstrumentSpec& i) { i.headerSize = -1; }},
-      {"17 samples", [](XmInstrumentSpec& i) { i.sampleCountOverride = 17; }},
-      {"65535 samples", [](XmInstrumentSpec& i) { i.sampleCountOverride = 65535; }},
+      {"header size 3", [](XmInstrumentPlan& i) { i.headerSize = 3; }},
+      {"header size 0", [](XmInstrumentPlan& i) { i.headerSize = 0; }},
+      {"header size -1", [](XmInstrumentPlan& i) { i.headerSize = -1; }},
+      {"17 samples", [](XmInstrumentPlan& i) { i.sampleCountOverride = 17; }},
+      {"65535 samples", [](XmInstrumentPlan& i) { i.sampleCountOverride = 65535; }},
   };
   for (const Case& c : cases) {
     for (uint16_t version : {0x0103, 0x0104}) {
       SCOPED_TRACE(testing::Message() << c.what << " version " << version);
-      XmModuleSpec spec = oneNoteSong(version);
-      spec.songLength = 3;
-      c.edit(spec.instruments[0]);
-      EXPECT_FALSE(loadBytes(writeXm(spec)));
+      XmModulePlan plan = oneNoteSong(version);
+      plan.songLength = 3;
+      c.edit(plan.instruments[0]);
+      EXPECT_FALSE(loadBytes(writeXm(plan)));
       expectReleasedAfterFailure();
       EXPECT_EQ(song.songLength, 3);  // header fields already stored stay
     }
   }
   // 16 samples are fine.
-  XmModuleSpec spec = oneNoteSong();
-  for (int s = 1; s < 16; ++s) spec.instruments[0].samples.push_back(squareSample(s));
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  for (int s = 1; s < 16; ++s) plan.instruments[0].samples.push_back(squareSample(s));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.instruments[1]->sampleCount, 16);
   EXPECT_EQ(song.instruments[1]->samples[15].length, 15);
 }
 
 TEST(XmInstruments, SampleHeadersCutShortFail) {
-  XmModuleSpec spec;
-  spec.instruments.push_back(instrumentWith(squareSample(0)));
-  spec.instruments[0].samples.push_back(squareSample(0));
-  std::vector<uint8_t> bytes = writeXm(spec);  // ends right after the two sample headers
+  XmModulePlan plan;
+  plan.instruments.push_back(instrumentWith(squareSample(0)));
+  plan.instruments[0].samples.push_back(squareSample(0));
+  std::vector<uint8_t> bytes = writeXm(plan);  // ends right after the two sample headers
   ASSERT_TRUE(loadBytes(bytes));
   bytes.pop_back();
   EXPECT_FALSE(loadBytes(bytes));
@@ -582,8 +582,8 @@ TEST(XmInstruments, SampleHeadersCutShortFail) {
 }
 
 TEST(XmInstruments, SampleHeaderFieldsAreStoredWithVolumeAndTypeLimited) {
-  XmModuleSpec spec = oneNoteSong();
-  XmSampleSpec& s = spec.instruments[0].samples[0];
+  XmModulePlan plan = oneNoteSong();
+  XmSamplePlan& s = plan.instruments[0].samples[0];
   s.name = "abcdefghijklmnopqrstuvwxyz";
   s.volume = 200;
   s.finetune = -5;
@@ -593,9 +593,9 @@ TEST(XmInstruments, SampleHeaderFieldsAreStoredWithVolumeAndTypeLimited) {
   s.loopStart = 8;
   s.loopLength = 16;
   s.extraTypeBits = 0xEC;  // every meaningless bit
-  spec.instruments[0].samples.push_back(squareSample(10));
-  spec.instruments[0].samples[1].volume = 64;
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples.push_back(squareSample(10));
+  plan.instruments[0].samples[1].volume = 64;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Sample& got = song.instruments[1]->samples[0];
   EXPECT_STREQ(got.name, "abcdefghijklmnopqrstuv");
   EXPECT_EQ(got.length, 64);
@@ -612,14 +612,14 @@ TEST(XmInstruments, SampleHeaderFieldsAreStoredWithVolumeAndTypeLimited) {
 // ------------------------------------------------------------------ sample data
 
 TEST(XmSampleData, DeltaCodingIsUndoneForBothWidths) {
-  XmModuleSpec spec = oneNoteSong(0x0103);
-  XmSampleSpec wide;
+  XmModulePlan plan = oneNoteSong(0x0103);
+  XmSamplePlan wide;
   wide.sixteenBit = true;
   wide.pcm = {0, 1000, -1000, 32767, -32768, 5};
-  XmSampleSpec narrow;
+  XmSamplePlan narrow;
   narrow.pcm = {0, 127, -128, 1, -1, 60};
-  spec.instruments[0].samples = {narrow, wide};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples = {narrow, wide};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Sample& n = song.instruments[1]->samples[0];
   const Sample& w = song.instruments[1]->samples[1];
   ASSERT_EQ(n.length, 6);
@@ -634,18 +634,18 @@ TEST(XmSampleData, DeltaCodingIsUndoneForBothWidths) {
 }
 
 TEST(XmSampleData, OddSixteenBitLengthLeavesTheLastByteAsRead) {
-  XmModuleSpec spec = oneNoteSong();
-  XmSampleSpec s;
+  XmModulePlan plan = oneNoteSong();
+  XmSamplePlan s;
   s.sixteenBit = true;
   s.lengthBytes = 5;
   s.rawData = std::vector<uint8_t>{0x10, 0x00, 0x10, 0x00, 0x7F};  // +16, +16, odd byte
   s.loopKind = 1;  // a loop over word 0 keeps the guard (word 1) off the odd byte
   s.loopLengthBytes = 2;
-  XmSampleSpec one = s;
+  XmSamplePlan one = s;
   one.lengthBytes = 1;
   one.rawData = std::vector<uint8_t>{0x55};
-  spec.instruments[0].samples = {s, one};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples = {s, one};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Sample& got = song.instruments[1]->samples[0];
   int16_t words[2];
   std::memcpy(words, got.data, 4);
@@ -658,14 +658,14 @@ TEST(XmSampleData, OddSixteenBitLengthLeavesTheLastByteAsRead) {
 }
 
 TEST(XmSampleData, NonPositiveLengthsHaveNoData) {
-  XmModuleSpec spec = oneNoteSong();
-  XmSampleSpec negative;
+  XmModulePlan plan = oneNoteSong();
+  XmSamplePlan negative;
   negative.lengthBytes = -100;
   negative.loopStartBytes = 5;
   negative.loopLengthBytes = 5;
   negative.loopKind = 1;
-  spec.instruments[0].samples.insert(spec.instruments[0].samples.begin(), negative);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples.insert(plan.instruments[0].samples.begin(), negative);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   const Sample& got = song.instruments[1]->samples[0];
   EXPECT_EQ(got.data, nullptr);
   EXPECT_EQ(got.length, 0);
@@ -677,12 +677,12 @@ TEST(XmSampleData, NonPositiveLengthsHaveNoData) {
 TEST(XmSampleData, SampleCutByTheEndHoldsItsLastValue) {
   for (bool sixteenBit : {false, true}) {
     SCOPED_TRACE(sixteenBit ? "16-bit" : "8-bit");
-    XmModuleSpec spec = oneNoteSong();
-    XmSampleSpec s;
+    XmModulePlan plan = oneNoteSong();
+    XmSamplePlan s;
     s.sixteenBit = sixteenBit;
     for (int i = 0; i < 100; ++i) s.pcm.push_back(static_cast<int16_t>(i));
-    spec.instruments[0].samples = {s, s};
-    std::vector<uint8_t> bytes = writeXm(spec);
+    plan.instruments[0].samples = {s, s};
+    std::vector<uint8_t> bytes = writeXm(plan);
     int unit = sixteenBit ? 2 : 1;
     bytes.resize(bytes.size() - 100 * unit - 60 * unit);  // 40 frames of the first sample remain
     ASSERT_TRUE(loadBytes(bytes));
@@ -702,30 +702,30 @@ TEST(XmSampleData, SampleCutByTheEndHoldsItsLastValue) {
 }
 
 TEST(XmSampleData, ClaimedLengthsNoFileCanJustifyFail) {
-  XmModuleSpec spec = oneNoteSong();
-  XmSampleSpec huge;
+  XmModulePlan plan = oneNoteSong();
+  XmSamplePlan huge;
   huge.lengthBytes = INT32_MAX;
-  spec.instruments[0].samples = {huge};
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples = {huge};
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
   expectReleasedAfterFailure();
 
   // Many samples, each within the limit, together beyond it.
-  spec = oneNoteSong();
-  XmSampleSpec large;
+  plan = oneNoteSong();
+  XmSamplePlan large;
   large.lengthBytes = static_cast<int32_t>(kUnsuppliedSampleBytesLimit / 4);
-  spec.instruments[0].samples.assign(16, large);
-  EXPECT_FALSE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples.assign(16, large);
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
 
   // A truncated file missing less than that loads.
-  spec.instruments[0].samples.assign(3, large);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments[0].samples.assign(3, large);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.instruments[1]->samples[2].length, large.lengthBytes);
 }
 
 TEST(XmSampleData, EndRightAfterTheLastPatternFailsOnlyWithInstruments) {
-  XmModuleSpec spec = oneNoteSong(0x0104);
-  std::vector<uint8_t> bytes = writeXm(spec);
-  XmModuleSpec noInstruments = spec;
+  XmModulePlan plan = oneNoteSong(0x0104);
+  std::vector<uint8_t> bytes = writeXm(plan);
+  XmModulePlan noInstruments = plan;
   noInstruments.instruments.clear();
   std::vector<uint8_t> patternsOnly = writeXm(noInstruments);
   ASSERT_TRUE(loadBytes(patternsOnly));
@@ -737,15 +737,15 @@ TEST(XmSampleData, EndRightAfterTheLastPatternFailsOnlyWithInstruments) {
 TEST(XmSampleData, FileOrdersOfBothVersionsReadTheSameSong) {
   for (uint16_t version : {0x0102, 0x0103, 0x0104}) {
     SCOPED_TRACE(version);
-    XmModuleSpec spec = oneNoteSong(version);
-    spec.patterns.resize(3);
-    spec.cell(2, 5, 1) = {20, 2, 0, 0, 0};
-    XmSampleSpec wide = squareSample(50, 10, 3000);
+    XmModulePlan plan = oneNoteSong(version);
+    plan.patterns.resize(3);
+    plan.cell(2, 5, 1) = {20, 2, 0, 0, 0};
+    XmSamplePlan wide = squareSample(50, 10, 3000);
     wide.sixteenBit = true;
-    spec.instruments.push_back(instrumentWith(wide));
-    spec.instruments.push_back(XmInstrumentSpec{});
-    spec.instruments.push_back(instrumentWith(squareSample(7, 2, -5)));
-    ASSERT_TRUE(loadBytes(writeXm(spec)));
+    plan.instruments.push_back(instrumentWith(wide));
+    plan.instruments.push_back(XmInstrumentPlan{});
+    plan.instruments.push_back(instrumentWith(squareSample(7, 2, -5)));
+    ASSERT_TRUE(loadBytes(writeXm(plan)));
     EXPECT_EQ(cellAt(0, 0, 0).note, 49);
     EXPECT_EQ(cellAt(2, 5, 1).note, 20);
     EXPECT_EQ(song.instruments[1]->samples[0].data[0], 100);
@@ -760,11 +760,11 @@ TEST(XmSampleData, FileOrdersOfBothVersionsReadTheSameSong) {
 }
 
 TEST(XmLoad, ANewLoadReplacesThePreviousSong) {
-  XmModuleSpec spec = oneNoteSong();
-  spec.instruments.push_back(instrumentWith(squareSample(5)));
-  spec.patterns.resize(4);
-  spec.cell(3, 0, 0) = {1, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  XmModulePlan plan = oneNoteSong();
+  plan.instruments.push_back(instrumentWith(squareSample(5)));
+  plan.patterns.resize(4);
+  plan.cell(3, 0, 0) = {1, 0, 0, 0, 0};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   ASSERT_NE(song.patterns[3], nullptr);
   ASSERT_TRUE(loadBytes(writeXm(oneNoteSong())));
   EXPECT_EQ(song.patterns[3], nullptr);

@@ -23,14 +23,14 @@ void recordStart(int channelIndex, const VoiceUpdate& update) {
 
 void EffectSong::SetUp() {
   setupReplayer(44100, 1024, true, true);
-  spec = XmModuleSpec{};
-  spec.channelCount = 2;
-  spec.speed = 6;
-  spec.tempo = 125;
-  XmSampleSpec sample = squareSample(1024);
+  plan = XmModulePlan{};
+  plan.channelCount = 2;
+  plan.speed = 6;
+  plan.tempo = 125;
+  XmSamplePlan sample = squareSample(1024);
   sample.loopKind = 1;
   sample.loopLength = 1024;
-  spec.instruments = {instrumentWith(sample)};
+  plan.instruments = {instrumentWith(sample)};
   starts.clear();
   noteStartSink = recordStart;
 }
@@ -42,12 +42,12 @@ void EffectSong::TearDown() {
 }
 
 void EffectSong::put(int row, int channel, NoteCell cell, int pattern) {
-  spec.cell(pattern, row, channel) = cell;
+  plan.cell(pattern, row, channel) = cell;
 }
 
 void EffectSong::load() {
   setupReplayer(44100, 1024, true, true);
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   song.globalVolume = 64;
   song.patternDelay = 0;
   song.patternDelayCounter = 0;

@@ -39,7 +39,7 @@ class EffectSong : public ::testing::Test {
   int noteStarts(int channel = 0) const;
   int32_t lastStartPosition(int channel = 0) const;
 
-  XmModuleSpec spec;
+  XmModulePlan plan;
 };
 
 // A cell: note, instrument, volume column, effect, parameter.

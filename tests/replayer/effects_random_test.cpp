@@ -35,8 +35,8 @@ class Random {
 // Point values above 64 are kept to the panning envelope: a volume envelope
 // that reaches such a point is not limited on that tick, so finalVolume
 // would leave 0..256 for reasons outside these commands.
-XmEnvelopeSpec randomEnvelope(Random& r, bool anyValues) {
-  XmEnvelopeSpec e;
+XmEnvelopePlan randomEnvelope(Random& r, bool anyValues) {
+  XmEnvelopePlan e;
   const int points = r.between(0, 12);
   int tick = 0;
   for (int i = 0; i < points; i++) {
@@ -53,8 +53,8 @@ XmEnvelopeSpec randomEnvelope(Random& r, bool anyValues) {
   return e;
 }
 
-XmSampleSpec randomSample(Random& r) {
-  XmSampleSpec s;
+XmSamplePlan randomSample(Random& r) {
+  XmSamplePlan s;
   const int frames = r.between(0, 300);
   s.sixteenBit = r.chance(30);
   for (int i = 0; i < frames; i++) {
@@ -70,8 +70,8 @@ XmSampleSpec randomSample(Random& r) {
   return s;
 }
 
-XmInstrumentSpec randomInstrument(Random& r) {
-  XmInstrumentSpec ins;
+XmInstrumentPlan randomInstrument(Random& r) {
+  XmInstrumentPlan ins;
   const int samples = r.between(1, 3);
   for (int i = 0; i < samples; i++) ins.samples.push_back(randomSample(r));
   for (uint8_t& s : ins.sampleMap) s = static_cast<uint8_t>(r.chance(90) ? r.between(0, samples - 1) : r.byte());
@@ -99,14 +99,14 @@ NoteCell randomCell(Random& r) {
   return c;
 }
 
-XmModuleSpec randomSong(Random& r) {
-  XmModuleSpec s;
+XmModulePlan randomSong(Random& r) {
+  XmModulePlan s;
   s.channelCount = static_cast<uint16_t>(2 * r.between(1, 16));
   s.flags = static_cast<uint16_t>(r.between(0, 1));
   s.speed = static_cast<uint16_t>(r.chance(90) ? r.between(1, 12) : r.between(1, 40));
   s.tempo = static_cast<uint16_t>(r.between(32, 255));
   for (int p = 0; p < 3; p++) {
-    XmPatternSpec pattern;
+    XmPatternPlan pattern;
     pattern.rows = static_cast<uint16_t>(r.between(1, 64));
     for (int i = 0; i < pattern.rows * s.channelCount; i++) pattern.cells.push_back(randomCell(r));
     s.patterns.push_back(pattern);
@@ -171,9 +171,9 @@ class Playing : public ::testing::Test {
 TEST_F(Playing, RandomCommandsOnEveryChannelStayInRange) {
   for (uint32_t seed = 1; seed <= 24; seed++) {
     Random r(seed);
-    const XmModuleSpec spec = randomSong(r);
+    const XmModulePlan plan = randomSong(r);
     setupReplayer(kFrequency, 1024, true, true);
-    ASSERT_TRUE(loadBytes(writeXm(spec))) << "seed " << seed;
+    ASSERT_TRUE(loadBytes(writeXm(plan))) << "seed " << seed;
     ASSERT_EQ(play(4000), "") << "seed " << seed;
   }
 }

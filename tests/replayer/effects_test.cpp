@@ -36,7 +36,7 @@ TEST_F(Effects, ArpeggioAtSpeedSixPlaysLowHighBaseAndRestoresOnTheNextRow) {
 
 TEST_F(Effects, ArpeggioAboveSpeedSixteenUsesTheTableTailAndTheBaseNoteAbove31) {
   const uint16_t low = kPeriod - 7 * kSemitone, high = kPeriod - 3 * kSemitone;
-  spec.speed = 20;
+  plan.speed = 20;
   put(0, 0, c(kNote, 1, 0, 0x0, 0x37));
   load();
   tick();
@@ -46,7 +46,7 @@ TEST_F(Effects, ArpeggioAboveSpeedSixteenUsesTheTableTailAndTheBaseNoteAbove31) 
     EXPECT_EQ(ch().outputPeriod, expected) << "counter " << song.tickCounter;
   }
 
-  spec.speed = 40;
+  plan.speed = 40;
   load();
   tick();
   for (int counter = 39; counter >= 32; counter--) {
@@ -79,7 +79,7 @@ TEST_F(Effects, PortamentoUpStopsAtOneAndItsMemoryKeepsItThere) {
 }
 
 TEST_F(Effects, PortamentoDownStopsAt31999) {
-  spec.speed = 31;
+  plan.speed = 31;
   put(0, 0, c(1, 1, 0, 0x2, 0xFF));  // note 1: period 7680
   load();
   tick();
@@ -370,7 +370,7 @@ TEST_F(Effects, PanningSlideClampsAndRemembers) {
 }
 
 TEST_F(Effects, TremorT21PlaysThreeTicksOnAndTwoOff) {
-  spec.speed = 16;
+  plan.speed = 16;
   put(0, 0, c(kNote, 1, 0, T, 0x21));
   load();
   tick();
@@ -431,8 +431,8 @@ TEST_F(Effects, GlobalVolumeSlideClampsRemembersAndMarksEveryChannel) {
 // ---------------------------------------------------------------- song flow
 
 TEST_F(Effects, PositionJumpGoesToItsOrderAndB00RestartsTheSong) {
-  spec.songLength = 2;
-  spec.orderList[1] = 1;
+  plan.songLength = 2;
+  plan.orderList[1] = 1;
   put(0, 0, c(kNote, 1, 0, 0xB, 0x01));
   put(0, 0, fx(0xB, 0x00), 1);
   load();
@@ -452,9 +452,9 @@ TEST_F(Effects, PositionJumpGoesToItsOrderAndB00RestartsTheSong) {
 }
 
 TEST_F(Effects, PatternBreakReadsDecimalDigitsAndSends64AndAboveToRowZero) {
-  spec.songLength = 3;
-  spec.orderList[1] = 1;
-  spec.orderList[2] = 1;
+  plan.songLength = 3;
+  plan.orderList[1] = 1;
+  plan.orderList[2] = 1;
   put(0, 0, c(kNote, 1, 0, 0xD, 0x15));
   put(15, 0, fx(0xD, 0x63), 1);
   put(63, 0, fx(0xD, 0x64), 1);
@@ -634,7 +634,7 @@ TEST_F(Effects, NumbersWithoutACommandChangeNothingOnAnyTick) {
 // ---------------------------------------------------------------- timing
 
 TEST_F(Effects, LaterTickEffectsDoNothingAtSpeedOneAndKeepTheirMemories) {
-  spec.speed = 1;
+  plan.speed = 1;
   const NoteCell rows[] = {
       c(kNote, 1, 0, 0xA, 0x10), fx(0x1, 0x10), fx(0x2, 0x10), fx(0x4, 0x8F), fx(0x7, 0x8F),
       fx(T, 0x21),  fx(H, 0x01),    fx(P, 0x10),    fx(0x0, 0x37), fx(0x5, 0x02), fx(0x6, 0x02),

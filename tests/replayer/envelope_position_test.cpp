@@ -157,10 +157,10 @@ class EnvelopePositionSong : public EffectSong {
  protected:
   void SetUp() override {
     EffectSong::SetUp();
-    XmEnvelopeSpec envelope;
+    XmEnvelopePlan envelope;
     envelope.points = {{0, 64}, {10, 0}, {20, 32}};
     envelope.flags = kEnvelopeOn;
-    spec.instruments[0].volumeEnvelope = envelope;
+    plan.instruments[0].volumeEnvelope = envelope;
   }
 };
 

@@ -407,10 +407,10 @@ TEST_F(ChannelOutput, AutoVibratoOutOfRangeGivesPeriodZero) {
 // ---------------------------------------------------------------- a module with bad envelopes
 
 TEST(BadEnvelopeModule, PlaysWithoutReadingOutsideThePoints) {
-  XmModuleSpec spec;
-  spec.channelCount = 2;
-  spec.speed = 2;
-  XmInstrumentSpec ins = instrumentWith(squareSample(256));
+  XmModulePlan plan;
+  plan.channelCount = 2;
+  plan.speed = 2;
+  XmInstrumentPlan ins = instrumentWith(squareSample(256));
   for (int i = 0; i < 12; i++) {
     ins.volumeEnvelope.points.push_back({static_cast<uint16_t>(i * 2), static_cast<uint16_t>(64 - i)});
     ins.panningEnvelope.points.push_back({static_cast<uint16_t>(i), static_cast<uint16_t>(i * 4)});
@@ -428,12 +428,12 @@ TEST(BadEnvelopeModule, PlaysWithoutReadingOutsideThePoints) {
   ins.vibratoSweep = 1;
   ins.vibratoRate = 9;
   ins.fadeout = 100;
-  spec.instruments.push_back(ins);
-  spec.cell(0, 0, 0) = {49, 1, 0, 0, 0};
-  spec.cell(0, 0, 1) = {61, 1, 0, 21, 40};  // set envelope position too
-  spec.cell(0, 30, 0) = {97, 0, 0, 0, 0};
-  spec.cell(0, 40, 1) = {0, 0, 0, 21, 255};
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  plan.instruments.push_back(ins);
+  plan.cell(0, 0, 0) = {49, 1, 0, 0, 0};
+  plan.cell(0, 0, 1) = {61, 1, 0, 21, 40};  // set envelope position too
+  plan.cell(0, 30, 0) = {97, 0, 0, 0, 0};
+  plan.cell(0, 40, 1) = {0, 0, 0, 21, 255};
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   song.globalVolume = 64;
   for (int t = 0; t < 64 * 2 * 3; t++) {
     playerTick();

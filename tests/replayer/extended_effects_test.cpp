@@ -110,7 +110,7 @@ TEST_F(ExtendedEffects, SetFinetuneAppliesToTheRowsNote) {
 }
 
 TEST_F(ExtendedEffects, PatternLoopE61PlaysItsRowsTwiceAndE62ThreeTimes) {
-  spec.speed = 1;
+  plan.speed = 1;
   put(0, 0, c(kNote, 1));
   put(4, 0, fx(E, 0x60));
   put(10, 0, fx(E, 0x61));
@@ -139,7 +139,7 @@ TEST_F(ExtendedEffects, RetriggerEveryYTicks) {
 }
 
 TEST_F(ExtendedEffects, RetriggerRestartsTheInstrument) {
-  spec.instruments[0].fadeout = 1000;
+  plan.instruments[0].fadeout = 1000;
   put(0, 0, c(kNote, 1));
   put(1, 0, c(97, 0, 0, 0, 0));  // key off: fade-out runs
   put(2, 0, fx(E, 0x92));
@@ -264,7 +264,7 @@ TEST_F(ExtendedEffects, NoteDelayReappliesASetPanningByteButNoOtherCommand) {
 }
 
 TEST_F(ExtendedEffects, NoteDelayPastTheRowNeverPlays) {
-  spec.speed = 3;
+  plan.speed = 3;
   put(0, 0, c(kNote, 1, 0, E, 0xD3));
   put(2, 0, c(kNote + 1, 1, 0, E, 0xD0));
   load();
@@ -278,12 +278,12 @@ TEST_F(ExtendedEffects, NoteDelayPastTheRowNeverPlays) {
 // A delayed key-off releases the note; the instrument retrigger of a delayed
 // note would take the release straight back.
 TEST_F(ExtendedEffects, DelayedKeyOffReleasesTheNote) {
-  XmEnvelopeSpec envelope;
+  XmEnvelopePlan envelope;
   envelope.points = {{0, 64}, {10, 32}, {20, 64}};
   envelope.sustainPoint = 1;
   envelope.flags = kEnvelopeOn | kEnvelopeSustain;
-  spec.instruments[0].volumeEnvelope = envelope;
-  spec.instruments[0].fadeout = 512;
+  plan.instruments[0].volumeEnvelope = envelope;
+  plan.instruments[0].fadeout = 512;
   put(0, 0, c(kNote, 1));
   put(1, 0, c(97, 0, 0, E, 0xD2));
   load();

@@ -38,10 +38,10 @@ TEST(NoAllocation, CounterSeesAllocations) {
 }
 
 TEST(NoAllocation, GeneratedSongWithEveryCommand) {
-  XmModuleSpec spec;
-  spec.channelCount = 8;
-  spec.speed = 3;
-  XmInstrumentSpec ins = instrumentWith(squareSample(512));
+  XmModulePlan plan;
+  plan.channelCount = 8;
+  plan.speed = 3;
+  XmInstrumentPlan ins = instrumentWith(squareSample(512));
   ins.volumeEnvelope.points = {{0, 64}, {8, 20}, {16, 50}};
   ins.volumeEnvelope.flags = kEnvelopeOn | kEnvelopeLoop | kEnvelopeSustain;
   ins.volumeEnvelope.sustainPoint = 2;
@@ -53,7 +53,7 @@ TEST(NoAllocation, GeneratedSongWithEveryCommand) {
   ins.vibratoRate = 20;
   ins.vibratoSweep = 4;
   ins.fadeout = 500;
-  spec.instruments.push_back(ins);
+  plan.instruments.push_back(ins);
   for (int r = 0; r < 64; r++) {
     for (int c = 0; c < 8; c++) {
       const uint8_t effect = static_cast<uint8_t>((r * 8 + c) % 36);
@@ -61,10 +61,10 @@ TEST(NoAllocation, GeneratedSongWithEveryCommand) {
       if (effect == 11 || effect == 13 || effect == 15) param = 0x20 + r;  // keep the song going
       if (effect == 14 && (param >> 4) == 0xE) param = 0xE1;
       const uint8_t note = static_cast<uint8_t>(r % 3 == 0 ? (r + c) % 96 + 1 : (r % 7 == 0 ? 97 : 0));
-      spec.cell(0, r, c) = {note, static_cast<uint8_t>(c % 2), static_cast<uint8_t>(r * 4 + c), effect, param};
+      plan.cell(0, r, c) = {note, static_cast<uint8_t>(c % 2), static_cast<uint8_t>(r * 4 + c), effect, param};
     }
   }
-  ASSERT_TRUE(loadBytes(writeXm(spec)));
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(allocationsWhilePlaying(64 * 3 * 4), 0);
   freeSong();
 }

@@ -62,7 +62,7 @@ void encodeCell(Bytes& b, const NoteCell& c, bool packed) {
   if (c.effectParam) b.u8(c.effectParam);
 }
 
-std::vector<uint8_t> packPattern(const XmPatternSpec& p, int channels) {
+std::vector<uint8_t> packPattern(const XmPatternPlan& p, int channels) {
   std::vector<uint8_t> out;
   Bytes b(out);
   size_t total = static_cast<size_t>(p.rows) * static_cast<size_t>(channels);
@@ -75,7 +75,7 @@ std::vector<uint8_t> packPattern(const XmPatternSpec& p, int channels) {
   return out;
 }
 
-void writePattern(Bytes& b, const XmPatternSpec& p, uint16_t version, int channels) {
+void writePattern(Bytes& b, const XmPatternPlan& p, uint16_t version, int channels) {
   std::vector<uint8_t> packed = p.rawPackedData ? *p.rawPackedData : packPattern(p, channels);
   uint16_t packedSize = p.packedSizeOverride ? *p.packedSizeOverride
                                              : static_cast<uint16_t>(packed.size());
@@ -97,11 +97,11 @@ void writePattern(Bytes& b, const XmPatternSpec& p, uint16_t version, int channe
   b.append(packed);
 }
 
-int32_t sampleBytes(const XmSampleSpec& s) {
+int32_t sampleBytes(const XmSamplePlan& s) {
   return static_cast<int32_t>(s.pcm.size()) * (s.sixteenBit ? 2 : 1);
 }
 
-void writeEnvelopePoints(Bytes& b, const XmEnvelopeSpec& e) {
+void writeEnvelopePoints(Bytes& b, const XmEnvelopePlan& e) {
   for (int i = 0; i < kEnvelopePoints; ++i) {
     EnvelopePoint p = i < static_cast<int>(e.points.size()) ? e.points[i] : EnvelopePoint{0, 0};
     b.u16le(p.tick);
@@ -109,12 +109,12 @@ void writeEnvelopePoints(Bytes& b, const XmEnvelopeSpec& e) {
   }
 }
 
-uint8_t envelopeCount(const XmEnvelopeSpec& e) {
+uint8_t envelopeCount(const XmEnvelopePlan& e) {
   if (e.pointCountOverride) return *e.pointCountOverride;
   return static_cast<uint8_t>(std::min<size_t>(e.points.size(), kEnvelopePoints));
 }
 
-void writeInstrumentHeaders(Bytes& b, const XmInstrumentSpec& ins) {
+void writeInstrumentHeaders(Bytes& b, const XmInstrumentPlan& ins) {
   std::vector<uint8_t> header;
   Bytes h(header);
   int32_t headerSize = ins.headerSize.value_or(263);
@@ -154,7 +154,7 @@ void writeInstrumentHeaders(Bytes& b, const XmInstrumentSpec& ins) {
   }
   b.append(header);
 
-  for (const XmSampleSpec& s : ins.samples) {
+  for (const XmSamplePlan& s : ins.samples) {
     int unit = s.sixteenBit ? 2 : 1;
     b.s32le(s.lengthBytes.value_or(sampleBytes(s)));
     b.s32le(s.loopStartBytes.value_or(s.loopStart * unit));
@@ -169,8 +169,8 @@ void writeInstrumentHeaders(Bytes& b, const XmInstrumentSpec& ins) {
   }
 }
 
-void writeSampleData(Bytes& b, const XmInstrumentSpec& ins) {
-  for (const XmSampleSpec& s : ins.samples) {
+void writeSampleData(Bytes& b, const XmInstrumentPlan& ins) {
+  for (const XmSamplePlan& s : ins.samples) {
     int32_t length = s.lengthBytes.value_or(sampleBytes(s));
     if (length <= 0) continue;
     if (s.rawData) {
@@ -192,9 +192,9 @@ void writeSampleData(Bytes& b, const XmInstrumentSpec& ins) {
 
 }  // namespace
 
-NoteCell& XmModuleSpec::cell(int pattern, int row, int channel) {
+NoteCell& XmModulePlan::cell(int pattern, int row, int channel) {
   if (patterns.size() <= static_cast<size_t>(pattern)) patterns.resize(static_cast<size_t>(pattern) + 1);
-  XmPatternSpec& p = patterns[static_cast<size_t>(pattern)];
+  XmPatternPlan& p = patterns[static_cast<size_t>(pattern)];
   size_t index = static_cast<size_t>(row) * channelCount + static_cast<size_t>(channel);
   size_t needed = static_cast<size_t>(p.rows) * channelCount;
   if (p.cells.size() < needed) p.cells.resize(needed);
@@ -202,25 +202,25 @@ NoteCell& XmModuleSpec::cell(int pattern, int row, int channel) {
   return p.cells[index];
 }
 
-std::vector<uint8_t> writeXm(const XmModuleSpec& spec) {
+std::vector<uint8_t> writeXm(const XmModulePlan& plan) {
   std::vector<uint8_t> out;
   Bytes b(out);
-  b.text(spec.signature, 17);
-  b.text(spec.name, 20);
+  b.text(plan.signature, 17);
+  b.text(plan.name, 20);
   b.u8(0x1A);
-  b.text(spec.trackerName, 20);
-  b.u16le(spec.version);
-  int32_t headerSize = spec.headerSize.value_or(276);
+  b.text(plan.trackerName, 20);
+  b.u16le(plan.version);
+  int32_t headerSize = plan.headerSize.value_or(276);
   b.s32le(headerSize);
-  b.u16le(spec.songLength);
-  b.u16le(spec.restartPosition);
-  b.u16le(spec.channelCount);
-  b.u16le(spec.patternCountOverride.value_or(static_cast<uint16_t>(spec.patterns.size())));
-  b.u16le(spec.instrumentCountOverride.value_or(static_cast<uint16_t>(spec.instruments.size())));
-  b.u16le(spec.flags);
-  b.u16le(spec.speed);
-  b.u16le(spec.tempo);
-  for (uint8_t o : spec.orderList) b.u8(o);
+  b.u16le(plan.songLength);
+  b.u16le(plan.restartPosition);
+  b.u16le(plan.channelCount);
+  b.u16le(plan.patternCountOverride.value_or(static_cast<uint16_t>(plan.patterns.size())));
+  b.u16le(plan.instrumentCountOverride.value_or(static_cast<uint16_t>(plan.instruments.size())));
+  b.u16le(plan.flags);
+  b.u16le(plan.speed);
+  b.u16le(plan.tempo);
+  for (uint8_t o : plan.orderList) b.u8(o);
   // The rest starts at 60 + header size: pad a longer header, let a shorter
   // one be overlapped by what follows (but never cut into the fixed fields).
   int64_t target = 60 + static_cast<int64_t>(headerSize);
@@ -230,23 +230,23 @@ std::vector<uint8_t> writeXm(const XmModuleSpec& spec) {
     out.resize(static_cast<size_t>(target));
   }
 
-  int channels = spec.channelCount;
-  if (spec.version == 0x0104) {
-    for (const XmPatternSpec& p : spec.patterns) writePattern(b, p, spec.version, channels);
-    for (const XmInstrumentSpec& ins : spec.instruments) {
+  int channels = plan.channelCount;
+  if (plan.version == 0x0104) {
+    for (const XmPatternPlan& p : plan.patterns) writePattern(b, p, plan.version, channels);
+    for (const XmInstrumentPlan& ins : plan.instruments) {
       writeInstrumentHeaders(b, ins);
       writeSampleData(b, ins);
     }
   } else {
-    for (const XmInstrumentSpec& ins : spec.instruments) writeInstrumentHeaders(b, ins);
-    for (const XmPatternSpec& p : spec.patterns) writePattern(b, p, spec.version, channels);
-    for (const XmInstrumentSpec& ins : spec.instruments) writeSampleData(b, ins);
+    for (const XmInstrumentPlan& ins : plan.instruments) writeInstrumentHeaders(b, ins);
+    for (const XmPatternPlan& p : plan.patterns) writePattern(b, p, plan.version, channels);
+    for (const XmInstrumentPlan& ins : plan.instruments) writeSampleData(b, ins);
   }
   return out;
 }
 
-XmSampleSpec squareSample(int frames, int period, int16_t amplitude) {
-  XmSampleSpec s;
+XmSamplePlan squareSample(int frames, int period, int16_t amplitude) {
+  XmSamplePlan s;
   s.name = "square";
   s.pcm.resize(static_cast<size_t>(frames));
   for (int i = 0; i < frames; ++i) {
@@ -255,14 +255,14 @@ XmSampleSpec squareSample(int frames, int period, int16_t amplitude) {
   return s;
 }
 
-XmInstrumentSpec instrumentWith(XmSampleSpec sample) {
-  XmInstrumentSpec ins;
+XmInstrumentPlan instrumentWith(XmSamplePlan sample) {
+  XmInstrumentPlan ins;
   ins.name = sample.name;
   ins.samples.push_back(std::move(sample));
   return ins;
 }
 
-ModCell& ModModuleSpec::cell(int pattern, int row, int channel) {
+ModCell& ModModulePlan::cell(int pattern, int row, int channel) {
   if (patterns.size() <= static_cast<size_t>(pattern)) patterns.resize(static_cast<size_t>(pattern) + 1);
   std::vector<ModCell>& p = patterns[static_cast<size_t>(pattern)];
   size_t needed = 64 * static_cast<size_t>(channels);
@@ -270,13 +270,13 @@ ModCell& ModModuleSpec::cell(int pattern, int row, int channel) {
   return p[static_cast<size_t>(row) * static_cast<size_t>(channels) + static_cast<size_t>(channel)];
 }
 
-std::vector<uint8_t> writeMod(const ModModuleSpec& spec) {
+std::vector<uint8_t> writeMod(const ModModulePlan& plan) {
   std::vector<uint8_t> out;
   Bytes b(out);
-  size_t sampleSlots = spec.fifteenSamples ? 15 : 31;
-  b.text(spec.name, 20);
+  size_t sampleSlots = plan.fifteenSamples ? 15 : 31;
+  b.text(plan.name, 20);
   for (size_t k = 0; k < sampleSlots; ++k) {
-    ModSampleSpec s = k < spec.samples.size() ? spec.samples[k] : ModSampleSpec{};
+    ModSamplePlan s = k < plan.samples.size() ? plan.samples[k] : ModSamplePlan{};
     b.text(s.name, 22);
     b.u16be(s.lengthWordsOverride.value_or(static_cast<uint16_t>(s.pcm.size() / 2)));
     b.u8(s.finetuneByte);
@@ -284,18 +284,18 @@ std::vector<uint8_t> writeMod(const ModModuleSpec& spec) {
     b.u16be(s.loopStartWords);
     b.u16be(s.loopLengthWords);
   }
-  b.u8(spec.songLength);
-  b.u8(spec.restartByte);
-  for (uint8_t o : spec.orderList) b.u8(o);
-  if (!spec.fifteenSamples) b.text(spec.signature, 4);
+  b.u8(plan.songLength);
+  b.u8(plan.restartByte);
+  for (uint8_t o : plan.orderList) b.u8(o);
+  if (!plan.fifteenSamples) b.text(plan.signature, 4);
 
-  int highest = *std::max_element(spec.orderList.begin(), spec.orderList.end());
-  size_t cellsPerPattern = 64 * static_cast<size_t>(spec.channels);
+  int highest = *std::max_element(plan.orderList.begin(), plan.orderList.end());
+  size_t cellsPerPattern = 64 * static_cast<size_t>(plan.channels);
   for (int p = 0; p <= highest; ++p) {
     for (size_t i = 0; i < cellsPerPattern; ++i) {
       ModCell c;
-      if (static_cast<size_t>(p) < spec.patterns.size() && i < spec.patterns[static_cast<size_t>(p)].size()) {
-        c = spec.patterns[static_cast<size_t>(p)][i];
+      if (static_cast<size_t>(p) < plan.patterns.size() && i < plan.patterns[static_cast<size_t>(p)].size()) {
+        c = plan.patterns[static_cast<size_t>(p)][i];
       }
       b.u8((c.instrument & 0xF0) | ((c.period >> 8) & 0x0F));
       b.u8(c.period & 0xFF);
@@ -303,12 +303,12 @@ std::vector<uint8_t> writeMod(const ModModuleSpec& spec) {
       b.u8(c.param);
     }
   }
-  for (size_t k = 0; k < sampleSlots && k < spec.samples.size(); ++k) {
-    const ModSampleSpec& s = spec.samples[k];
+  for (size_t k = 0; k < sampleSlots && k < plan.samples.size(); ++k) {
+    const ModSamplePlan& s = plan.samples[k];
     size_t bytes = 2 * static_cast<size_t>(s.lengthWordsOverride.value_or(static_cast<uint16_t>(s.pcm.size() / 2)));
     for (size_t i = 0; i < bytes; ++i) b.u8(i < s.pcm.size() ? static_cast<uint8_t>(s.pcm[i]) : 0);
   }
-  b.zeros(spec.trailingBytes);
+  b.zeros(plan.trailingBytes);
   return out;
 }
 

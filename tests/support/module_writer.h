@@ -15,7 +15,7 @@ namespace zv::test {
 
 // ---------------------------------------------------------------- XM
 
-struct XmEnvelopeSpec {
+struct XmEnvelopePlan {
   std::vector<EnvelopePoint> points;  // at most 12 are written
   uint8_t sustainPoint = 0;
   uint8_t loopStartPoint = 0;
@@ -24,7 +24,7 @@ struct XmEnvelopeSpec {
   std::optional<uint8_t> pointCountOverride;  // written instead of points.size()
 };
 
-struct XmSampleSpec {
+struct XmSamplePlan {
   std::string name;
   // Plain PCM values, one per frame: -128..127 for 8-bit, -32768..32767 for
   // 16-bit. The writer delta-codes them.
@@ -47,18 +47,18 @@ struct XmSampleSpec {
   std::optional<std::vector<uint8_t>> rawData;
 };
 
-struct XmInstrumentSpec {
+struct XmInstrumentPlan {
   std::string name;
   std::array<uint8_t, 96> sampleMap{};
-  XmEnvelopeSpec volumeEnvelope;
-  XmEnvelopeSpec panningEnvelope;
+  XmEnvelopePlan volumeEnvelope;
+  XmEnvelopePlan panningEnvelope;
   uint8_t vibratoType = 0;
   uint8_t vibratoSweep = 0;
   uint8_t vibratoDepth = 0;
   uint8_t vibratoRate = 0;
   uint16_t fadeout = 0;
   uint8_t muteByte = 0;  // 1 marks the instrument muted
-  std::vector<XmSampleSpec> samples;
+  std::vector<XmSamplePlan> samples;
   // Instrument header size field; default 263. The writer writes
   // max(headerSize, 4) bytes of header (padding with zeros past 263) unless
   // headerBytesWritten says otherwise.
@@ -69,7 +69,7 @@ struct XmInstrumentSpec {
 
 enum class XmPacking { packed, unpacked, alternating };
 
-struct XmPatternSpec {
+struct XmPatternPlan {
   uint16_t rows = 64;
   std::vector<NoteCell> cells;  // rows x channelCount, row-major; missing cells are empty
   XmPacking packing = XmPacking::packed;
@@ -78,7 +78,7 @@ struct XmPatternSpec {
   std::optional<uint16_t> packedSizeOverride;
 };
 
-struct XmModuleSpec {
+struct XmModulePlan {
   std::string name = "zelvix test";
   std::string trackerName = "zelvix module writer";
   uint16_t version = 0x0104;
@@ -90,8 +90,8 @@ struct XmModuleSpec {
   uint16_t speed = 6;
   uint16_t tempo = 125;
   std::array<uint8_t, 256> orderList{};
-  std::vector<XmPatternSpec> patterns;
-  std::vector<XmInstrumentSpec> instruments;
+  std::vector<XmPatternPlan> patterns;
+  std::vector<XmInstrumentPlan> instruments;
   std::optional<uint16_t> patternCountOverride;
   std::optional<uint16_t> instrumentCountOverride;
   std::string signature = "Extended Module: ";
@@ -101,18 +101,18 @@ struct XmModuleSpec {
   NoteCell& cell(int pattern, int row, int channel);
 };
 
-std::vector<uint8_t> writeXm(const XmModuleSpec& spec);
+std::vector<uint8_t> writeXm(const XmModulePlan& plan);
 
 // An 8-bit sample of `frames` frames of a square-ish wave, for tests that
 // need some sound.
-XmSampleSpec squareSample(int frames, int period = 32, int16_t amplitude = 100);
+XmSamplePlan squareSample(int frames, int period = 32, int16_t amplitude = 100);
 
 // An instrument playing `sample` for every note.
-XmInstrumentSpec instrumentWith(XmSampleSpec sample);
+XmInstrumentPlan instrumentWith(XmSamplePlan sample);
 
 // ---------------------------------------------------------------- MOD
 
-struct ModSampleSpec {
+struct ModSamplePlan {
   std::string name;
   std::vector<int8_t> pcm;  // plain signed 8-bit data; length in words = size / 2
   uint8_t finetuneByte = 0;  // stored as is (low nibble meaningful)
@@ -129,7 +129,7 @@ struct ModCell {
   uint8_t param = 0;
 };
 
-struct ModModuleSpec {
+struct ModModulePlan {
   std::string name = "zelvix mod";
   std::string signature = "M.K.";  // four bytes; ignored for the 15-sample form
   bool fifteenSamples = false;
@@ -140,7 +140,7 @@ struct ModModuleSpec {
   // Each pattern is 64 x channels cells, row-major; missing cells are empty.
   // Patterns are written from 0 to the highest order entry.
   std::vector<std::vector<ModCell>> patterns;
-  std::vector<ModSampleSpec> samples;  // up to 31 (15)
+  std::vector<ModSamplePlan> samples;  // up to 31 (15)
   // Bytes appended after the sample data (for instance to keep the file long
   // enough to load when there is no data).
   size_t trailingBytes = 0;
@@ -148,7 +148,7 @@ struct ModModuleSpec {
   ModCell& cell(int pattern, int row, int channel);
 };
 
-std::vector<uint8_t> writeMod(const ModModuleSpec& spec);
+std::vector<uint8_t> writeMod(const ModModulePlan& plan);
 
 // ---------------------------------------------------------------- helpers
 

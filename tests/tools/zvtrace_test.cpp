@@ -45,16 +45,16 @@ std::string tempModule(const std::vector<uint8_t>& bytes) {
 // Two channels, speed 2, one pattern of two rows; channel 0 starts note 49
 // of a plain instrument on row 0.
 std::vector<uint8_t> twoRowSong() {
-  XmModuleSpec spec;
-  spec.channelCount = 2;
-  spec.speed = 2;
-  XmPatternSpec pattern;
+  XmModulePlan plan;
+  plan.channelCount = 2;
+  plan.speed = 2;
+  XmPatternPlan pattern;
   pattern.rows = 2;
   pattern.cells.resize(4);
   pattern.cells[0] = {49, 1, 0, 0, 0};
-  spec.patterns.push_back(pattern);
-  spec.instruments.push_back(instrumentWith(squareSample(256)));
-  return writeXm(spec);
+  plan.patterns.push_back(pattern);
+  plan.instruments.push_back(instrumentWith(squareSample(256)));
+  return writeXm(plan);
 }
 
 TEST(Zvtrace, TracesAGeneratedSongUntilItWraps) {
