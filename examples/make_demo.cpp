@@ -87,7 +87,7 @@ XmInstrumentPlan kick() {
     double frequency = 45.0 + 110.0 * std::exp(-t * 28.0);
     phase += 2.0 * kPi * frequency / kDrumRate;
     double click = i < 60 ? noise() * (1.0 - static_cast<double>(i) / 60.0) * 0.4 : 0.0;
-    pcm[i] = clip16(26000.0 * std::exp(-t * 9.0) * (std::sin(phase) + click));
+    pcm[i] = clip16(30000.0 * std::exp(-t * 9.0) * (std::sin(phase) + click));
   }
   XmInstrumentPlan ins = zv::test::instrumentWith(sample16("kick", pcm));
   ins.name = "synth kick";
@@ -102,7 +102,7 @@ XmInstrumentPlan snare() {
     phase += 2.0 * kPi * 185.0 / kDrumRate;
     double body = std::sin(phase) * std::exp(-t * 30.0);
     double rattle = noise() * std::exp(-t * 14.0);
-    pcm[i] = clip16(15000.0 * (0.6 * body + rattle));
+    pcm[i] = clip16(21000.0 * (0.6 * body + rattle));
   }
   XmInstrumentPlan ins = zv::test::instrumentWith(sample16("snare", pcm));
   ins.name = "noise snare";
@@ -120,7 +120,7 @@ XmInstrumentPlan hat() {
     double n = noise();
     double v = (n - previous) * 0.5 * std::exp(-t * 45.0);
     previous = n;
-    s.pcm[i] = static_cast<int16_t>(std::lround(std::fmax(-1.0, std::fmin(1.0, v)) * 90.0));
+    s.pcm[i] = static_cast<int16_t>(std::lround(std::fmax(-1.0, std::fmin(1.0, v)) * 120.0));
   }
   XmInstrumentPlan ins = zv::test::instrumentWith(s);
   ins.name = "hi-hat";
@@ -131,7 +131,7 @@ XmInstrumentPlan hat() {
 // A saw-like bass, one 64-frame cycle looped, so every note sounds an octave
 // below its name. Plucked: quick decay to a sustain level, fade after key-off.
 XmInstrumentPlan bass() {
-  XmSamplePlan s = sample16("bass", harmonicCycle(64, 10, 1.0, 9000.0));
+  XmSamplePlan s = sample16("bass", harmonicCycle(64, 10, 1.0, 14000.0));
   s.loopKind = zv::kLoopForward;
   s.loopStart = 0;
   s.loopLength = 64;
@@ -152,7 +152,7 @@ XmInstrumentPlan pad() {
   for (size_t i = 0; i < pcm.size(); ++i) {
     double a = std::asin(std::sin(2.0 * kPi * 64.0 * i / 2048.0));
     double b = std::asin(std::sin(2.0 * kPi * 65.0 * i / 2048.0));
-    pcm[i] = clip16(5200.0 * (a + b));
+    pcm[i] = clip16(8000.0 * (a + b));
   }
   XmSamplePlan s = sample16("pad", pcm);
   s.loopKind = zv::kLoopForward;
@@ -180,7 +180,7 @@ XmInstrumentPlan bell() {
   for (int i = 0; i < 32; ++i) {
     double x = 2.0 * kPi * i / 32.0;
     double v = std::sin(x) + 0.35 * std::sin(2 * x) + 0.2 * std::sin(3 * x) + 0.1 * std::sin(5 * x);
-    s.pcm[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v * 70.0));
+    s.pcm[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v * 100.0));
   }
   s.loopKind = zv::kLoopForward;
   s.loopLength = 32;
@@ -199,7 +199,7 @@ XmInstrumentPlan lead() {
     double x = 2.0 * kPi * i / 32.0;
     double v = 0.0;
     for (int k = 1; k <= 7; ++k) v += std::sin(k * kPi * 0.3) * std::sin(k * x) / k;
-    pcm[static_cast<size_t>(i)] = clip16(9000.0 * v);
+    pcm[static_cast<size_t>(i)] = clip16(14000.0 * v);
   }
   XmSamplePlan s = sample16("lead", pcm);
   s.loopKind = zv::kLoopForward;
