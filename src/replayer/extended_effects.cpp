@@ -83,16 +83,15 @@ void noteCutLater(Channel& ch, uint8_t y) {
   if (tickInRow() == y) cut(ch);
 }
 
-// The row left for later by the note delay, played now. A delayed key-off
-// releases the note like a key-off read on the row's first tick, without
-// the instrument retrigger that would take the release back.
+// The row left for later by the note delay, played now. The instrument is
+// retriggered whatever the note was: a delayed key-off (97) is followed by the
+// retrigger too, which holds the key again and restarts the envelopes, so it
+// only silences an instrument without a volume envelope.
 void noteDelayLater(Channel& ch, uint8_t y) {
   if (tickInRow() != y) return;
-  const uint8_t note = ch.noteAndInstrument & 0xFF;
-  const bool instrumentByte = (ch.noteAndInstrument >> 8) != 0;
-  startNote(note, 0, 0, ch);
-  if (instrumentByte) restoreSampleVolumes(ch);
-  if (note != kKeyOffNote) retriggerInstrument(ch);
+  startNote(ch.noteAndInstrument & 0xFF, 0, 0, ch);
+  if ((ch.noteAndInstrument >> 8) != 0) restoreSampleVolumes(ch);
+  retriggerInstrument(ch);
   reapplyVolumeColumn(ch);
 }
 

@@ -275,9 +275,11 @@ TEST_F(ExtendedEffects, NoteDelayPastTheRowNeverPlays) {
   EXPECT_EQ(ch().lastNote, kNote + 1);
 }
 
-// A delayed key-off releases the note; the instrument retrigger of a delayed
-// note would take the release straight back.
-TEST_F(ExtendedEffects, DelayedKeyOffReleasesTheNote) {
+// A delayed key-off is a delayed note like any other: the key-off is followed
+// by the instrument retrigger, which holds the key again and restarts the
+// envelopes and the fade. Only an instrument without a volume envelope stays
+// silent, because the key-off itself set its volume to 0.
+TEST_F(ExtendedEffects, DelayedKeyOffIsFollowedByTheInstrumentRetrigger) {
   XmEnvelopePlan envelope;
   envelope.points = {{0, 64}, {10, 32}, {20, 64}};
   envelope.sustainPoint = 1;
@@ -289,13 +291,28 @@ TEST_F(ExtendedEffects, DelayedKeyOffReleasesTheNote) {
   load();
   ticks(8);
   EXPECT_EQ(ch().keyOn, 1);
+  EXPECT_EQ(ch().volumeEnvelopeTick, 7);
+  tick();  // tick 2 of row 1: key-off, then the retrigger
+  EXPECT_EQ(noteStarts(), 1);
+  EXPECT_EQ(ch().keyOn, 1);
+  EXPECT_EQ(ch().fadeoutVolume, 32768);
+  EXPECT_EQ(ch().volumeEnvelopeTick, 0);
+  EXPECT_EQ(ch().volumeEnvelopePoint, 1);
+  EXPECT_EQ(ch().volumeEnvelopeValue, 64 * 256);
+  EXPECT_EQ(ch().volumeEnvelopeDelta, (32 - 64) * 256 / 10);
+  EXPECT_EQ(ch().finalVolume, 256);
   tick();
-  EXPECT_EQ(ch().keyOn, 0);
-  const uint16_t fade = ch().fadeoutVolume;
-  EXPECT_LT(fade, 32768);
-  tick();
-  EXPECT_EQ(ch().keyOn, 0);
-  EXPECT_EQ(ch().fadeoutVolume, fade - 512);
+  EXPECT_EQ(ch().fadeoutVolume, 32768);
+  EXPECT_EQ(ch().volumeEnvelopeValue, 64 * 256 + (32 - 64) * 256 / 10);
+
+  plan.instruments[0].volumeEnvelope = XmEnvelopePlan{};
+  load();
+  ticks(9);
+  EXPECT_EQ(ch().keyOn, 1);
+  EXPECT_EQ(ch().fadeoutVolume, 32768);
+  EXPECT_EQ(ch().volume, 0);
+  EXPECT_EQ(ch().finalVolume, 0);
+  EXPECT_TRUE(ch().status & Channel::quickRamp);
 }
 
 TEST_F(ExtendedEffects, PatternDelayRepeatsTheRowRunningOnlyLaterTickCommands) {
