@@ -1,6 +1,8 @@
 // The loader's entry points, format recognition, the XM reader and the
 // finishing step shared with the MOD reader.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -371,11 +373,19 @@ bool loadModuleFromMemory(const uint8_t* data, uint32_t size) {
 
 bool loadModuleFile(const char* path) {
   if (path == nullptr) return false;
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer, possibly
+  // forever; reads of a regular file never wait, so the flag changes nothing
+  // for the files that are read.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd == -1) return false;
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    return false;
+  }
   struct stat info;
   // Only a regular file has a size that the read below can check.
-  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && fseeko(file, 0, SEEK_END) == 0;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && fseeko(file, 0, SEEK_END) == 0;
   off_t end = ok ? ftello(file) : -1;
   ok = end >= 0 && static_cast<uint64_t>(end) <= UINT32_MAX && fseeko(file, 0, SEEK_SET) == 0;
   if (!ok) {

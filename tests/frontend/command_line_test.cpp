@@ -2,6 +2,8 @@
 // device: usage text, load failures, exit statuses, byte for byte.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "frontend/program_runner.h"
@@ -74,7 +76,9 @@ TEST_F(CommandLine, UnloadableInputsFailTheLoad) {
   ASSERT_TRUE(writeFile(dir / "noise.xm", std::vector<uint8_t>(4000, 0x5A)));
   ASSERT_TRUE(writeFile(dir / "empty.xm", {}));
   std::filesystem::create_directory(dir / "folder.xm");
-  for (const char* name : {"missing.xm", "noise.xm", "empty.xm", "folder.xm"}) {
+  // A FIFO that nobody writes to: opening it must not wait for a writer.
+  ASSERT_EQ(mkfifo((dir / "fifo.xm").c_str(), 0600), 0);
+  for (const char* name : {"missing.xm", "noise.xm", "empty.xm", "folder.xm", "fifo.xm"}) {
     Finished f = run({name, "--render-to-wav"});
     EXPECT_EQ(f.output, kLoadFailure) << name;
     EXPECT_EQ(f.status, 1) << name;
