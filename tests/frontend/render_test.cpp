@@ -142,6 +142,19 @@ TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
   ASSERT_TRUE(t.started());
   ASSERT_TRUE(t.waitFor("press any key to stop rendering...\r\n", 10000));
   ASSERT_TRUE(t.waitUntil([&] { return fileSize(wavPath()) > 100000; }, 10000));
+  // Raw mode clears ICANON, ISIG and ECHO and leaves every other setting; VMIN
+  // is 0 only for the moment of a poll, so a reading that catches it is taken again.
+  termios raw = t.settings();
+  for (int i = 0; i < 5 && raw.c_cc[VMIN] != 1; ++i) {
+    t.pause(20);
+    raw = t.settings();
+  }
+  termios expected = t.settingsBefore();
+  expected.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO);
+  expected.c_cc[VMIN] = 1;
+  expected.c_cc[VTIME] = 0;
+  EXPECT_EQ(raw.c_lflag, expected.c_lflag);
+  EXPECT_EQ(0, std::memcmp(&raw, &expected, sizeof raw));
   t.type("q");
   EXPECT_EQ(t.finish(10000), 0);
   // The terminal turns the newline into CR LF; nothing else is printed.
