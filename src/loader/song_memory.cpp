@@ -99,11 +99,12 @@ void copyWord(int8_t* data, int32_t to, int32_t from) {
   std::memmove(data + 2 * static_cast<size_t>(to), data + 2 * static_cast<size_t>(from), 2);
 }
 
-// The loop end in frames as the voice computes it (start and length halved
-// each), so that odd byte values still put the guard right behind the loop.
+// Byte positions are halved after adding: with odd loop start and length the
+// guard lands one frame behind the end the voice plays to, which then reads
+// the sample's own data there.
 void writeGuard16(Sample& sample) {
   int8_t* data = sample.data;
-  int32_t loopEnd = (sample.loopStart >> 1) + (sample.loopLength >> 1);
+  int32_t loopEnd = (sample.loopStart + sample.loopLength) >> 1;
   if (sample.type & kLoopForward) {
     copyWord(data, loopEnd, sample.loopStart >> 1);
   } else if (sample.type & kLoopPingPong) {

