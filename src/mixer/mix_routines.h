@@ -15,9 +15,10 @@ namespace zv {
 // Calls whose frames do not lie inside the MixBuffer add nothing.
 //
 // Reads never leave the sample block: they reach at most the element after
-// the guard element, and for 8-bit data at most the two bytes after the
-// guard byte, so a block of length + 2 bytes followed by 2 zero bytes is
-// enough. Steps are unsigned in both directions, loops of length 0 stop.
+// the guard element (the vector loops read 8-bit data four bytes at a time,
+// so there up to the third byte after the guard byte). A block of the data,
+// 2 bytes for the guard and 2 zero bytes behind them is enough. Steps are
+// unsigned in both directions, loops of length 0 stop.
 void mixVoice(Voice& voice, int32_t count, int32_t offset);
 
 // One mixing routine; the table's entries. Exposed for tests and benchmarks.
