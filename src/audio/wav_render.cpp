@@ -141,6 +141,8 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   const bool headerWritten = wav.write(header, sizeof header, false);
   stopPlayback();
   if (!headerWritten || !allocateMixBuffer(tickCapacity)) {
+    // Nothing to mix into: the file is left a valid WAV file without data.
+    if (headerWritten) wav.writeSizes();
     std::fclose(wav.file);
     std::free(ticks);
     return endRender(headerWritten ? RenderResult::outOfMemory : RenderResult::writeError);
