@@ -103,7 +103,22 @@ TEST(Zvtrace, RejectsBadArgumentsAndUnloadableFiles) {
   EXPECT_TRUE(missing.lines.empty());
 }
 
+// The first channel field whose finalVolume is above 256 or finalPanning
+// above 255, or "" when every field of the line is in range.
+std::string channelOutOfRange(const std::string& line) {
+  std::istringstream fields(line);
+  std::string field;
+  for (int i = 0; i < 8 && fields >> field; ++i) {}  // tick .. gvol
+  while (fields >> field) {
+    unsigned volume = 0, panning = 0;
+    if (std::sscanf(field.c_str(), "%u:%u:", &volume, &panning) != 2) return field;
+    if (volume > 256 || panning > 255) return field;
+  }
+  return "";
+}
+
 // Under the sanitizer build a finding ends the run with a non-zero status.
+// Every channel's output stays in range on every tick.
 TEST(Zvtrace, RunsOverEveryCorpusModule) {
   const std::filesystem::path corpus(ZELVIX_CORPUS_DIR);
   if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
@@ -114,6 +129,13 @@ TEST(Zvtrace, RunsOverEveryCorpusModule) {
     const TraceRun run = runTrace("-l 40000 '" + entry.path().string() + "'");
     EXPECT_EQ(run.status, 0) << entry.path();
     EXPECT_FALSE(run.lines.empty()) << entry.path();
+    for (const std::string& line : run.lines) {
+      const std::string bad = channelOutOfRange(line);
+      if (!bad.empty()) {
+        ADD_FAILURE() << entry.path() << ": " << bad << " in " << line;
+        break;
+      }
+    }
     traced++;
   }
   if (traced == 0) GTEST_SKIP() << "no modules in " << corpus;
