@@ -108,14 +108,15 @@ NoteCell convertCell(const uint8_t* b) {
 bool readModPatterns(ModuleReader& reader, int highestPattern) {
   size_t cellCount = static_cast<size_t>(song.channelCount) * kModRows;
   for (int n = 0; n <= highestPattern; ++n) {
+    size_t available;
+    const uint8_t* raw = reader.take(cellCount * 4, available);
+    // The sample data must follow, so the patterns may not reach the end.
+    // Checked before allocating: a pattern the file cannot hold costs nothing.
+    if (reader.atEnd) return false;
     auto* cells = static_cast<NoteCell*>(std::calloc(cellCount, sizeof(NoteCell)));
     if (cells == nullptr) return false;
     song.patterns[n] = cells;
     song.patternRows[n] = kModRows;
-    size_t available;
-    const uint8_t* raw = reader.take(cellCount * 4, available);
-    // The sample data must follow, so the patterns may not reach the end.
-    if (reader.atEnd) return false;
     bool empty = true;
     for (size_t c = 0; c < cellCount; ++c) {
       cells[c] = convertCell(raw + 4 * c);
