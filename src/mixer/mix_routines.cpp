@@ -103,7 +103,9 @@ struct PlainLoop {
 // GCC's 512-bit intrinsics seed their results with deliberately undefined
 // values, which its own warning mistakes for uninitialised reads.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 bool wideMixingSupported() {
   __builtin_cpu_init();
