@@ -1,0 +1,16 @@
+// Arbitrary bytes as a module file, the last eight choosing the output
+// settings: load, then render a bounded stretch through the ticks path, the
+// live output path or the WAV renderer.
+#include <cstdio>
+#include <cstdlib>
+
+#include "support/hostile_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string problem = zv::test::runRenderInput(data, size);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "render_fuzzer: %s\n", problem.c_str());
+    std::abort();
+  }
+  return 0;
+}
