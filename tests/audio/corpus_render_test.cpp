@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <string>
@@ -148,6 +149,34 @@ std::string testName(const ::testing::TestParamInfo<std::string>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusRenderTest, ::testing::ValuesIn(corpusModules()), testName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusRenderTest);
+
+// One XM and one MOD: load, ten seconds of render, release. Run under
+// valgrind's memcheck by scripts/valgrind_check.sh, which then reports any
+// leak or invalid access of the whole path.
+TEST(CorpusRender, TenSecondsOfAnXmAndAMod) {
+  std::vector<std::string> chosen;
+  for (const char* ext : {".xm", ".mod"}) {
+    for (const std::string& name : corpusModules()) {
+      if (name.size() > std::strlen(ext) && name.compare(name.size() - std::strlen(ext), std::string::npos, ext) == 0) {
+        chosen.push_back(name);
+        break;
+      }
+    }
+  }
+  if (chosen.size() < 2) GTEST_SKIP() << "no XM and MOD in " << ZELVIX_CORPUS_DIR;
+  test::TempDir dir;
+  for (const std::string& name : chosen) {
+    test::resetPlayer();
+    ASSERT_TRUE(loadModuleFile((std::string(ZELVIX_CORPUS_DIR) + "/" + name).c_str())) << name;
+    renderActive = true;
+    ASSERT_EQ(renderSongToWav(dir.file(name + ".wav").c_str(), 10 * 44100 * 4), RenderResult::ok) << name;
+    freeSong();
+    const StreamedWav wav = readWav(dir.file(name + ".wav"));
+    EXPECT_TRUE(wav.header.wellFormed) << name;
+    // Whole ticks up to the limit: the last tick that would pass it is not made.
+    EXPECT_GT(wav.header.dataSize, 9u * 44100 * 4) << name;
+  }
+}
 
 TEST(CorpusRender, CorpusPresent) {
   if (corpusModules().empty()) GTEST_SKIP() << "no corpus at " << ZELVIX_CORPUS_DIR;
