@@ -5,6 +5,7 @@
 
 #include "audio/player.h"
 #include "audio/wav_render.h"
+#include "frontend/console.h"
 #include "loader/module_loader.h"
 #include "loader/song_memory.h"
 #include "mixer/mix_routines.h"
@@ -110,6 +111,10 @@ std::string renderLive(const RenderOptions& options, const RenderBudget& budget)
     const int32_t request = static_cast<int32_t>(1 + (call * 2654435761u >> 7) % (2 * 4096));
     fillOutputBuffer(out.data(), request);
     frames += request;
+    if (options.keyEvery > 0 && call % static_cast<uint32_t>(options.keyEvery) == 0) {
+      static constexpr char keys[] = {'+', '-', ' ', '+', ' ', '-', '-'};
+      handleKey(keys[(call / static_cast<uint32_t>(options.keyEvery)) % sizeof keys]);
+    }
     problem = playbackViolation();
     if (!problem.empty()) break;
   }
@@ -135,6 +140,7 @@ RenderOptions renderOptionsFrom(const uint8_t* b) {
   options.interpolation = (b[5] & 1) != 0;
   options.volumeRamping = (b[5] & 2) != 0;
   options.wideMixing = (b[2] & 2) == 0;
+  options.keyEvery = b[2] >> 2;
   switch ((b[5] >> 2) % 4) {
     case 0:
     case 1:

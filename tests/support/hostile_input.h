@@ -27,6 +27,9 @@ struct RenderOptions {
   bool interpolation = true;
   bool volumeRamping = true;
   bool wideMixing = true;  // the 512-bit loops where the processor has them
+  // Live path: every keyEvery-th buffer is followed by a key of live play
+  // ("+", "-", Space in turn, as the status loop hands them over); 0 never.
+  int32_t keyEvery = 0;
   RenderPath path = RenderPath::ticks;
 };
 
