@@ -34,6 +34,13 @@ bool readXmSampleData(ModuleReader& reader, int number);
 // Row counts above this fail an XM pattern that has packed data.
 constexpr uint16_t kMaxPatternRows = 1024;
 
+// Bytes of XM pattern cells that a load may allocate beyond what the packed
+// data can fill (every cell takes at least one packed byte, so the cells past
+// the bytes at hand stay empty: a pattern cut short by the end of the file,
+// or a header claiming many rows for a few bytes). A file whose patterns
+// claim more fails before the block that would pass it is allocated.
+constexpr uint64_t kUnsuppliedCellBytesLimit = uint64_t{4} << 20;
+
 // Sample bytes that a load may allocate beyond what the file supplies (a
 // truncated file still gets full-length sample blocks). A file whose sample
 // headers claim more fails: no file of that shape could justify it.

@@ -25,6 +25,8 @@ constexpr char kXmSignature[] = "Extended Module: ";
 
 // Bytes of sample blocks allocated in this load beyond what the file supplied.
 uint64_t unsuppliedSampleBytes;
+// Bytes of pattern cells allocated in this load that no packed byte can fill.
+uint64_t unsuppliedCellBytes;
 
 uint16_t u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -129,6 +131,9 @@ bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
       leaveAbsent(n);
       continue;
     }
+    const uint64_t unfilled = (cellCount - std::min(cellCount, available)) * sizeof(NoteCell);
+    if (unfilled > kUnsuppliedCellBytesLimit - unsuppliedCellBytes) return false;
+    unsuppliedCellBytes += unfilled;
     auto* cells = static_cast<NoteCell*>(std::calloc(cellCount, sizeof(NoteCell)));
     if (cells == nullptr) return false;
     song.patterns[n] = cells;
@@ -334,6 +339,7 @@ bool readXmModule(ModuleReader& reader, const uint8_t* header) {
   song.formatVersion = version;
 
   unsuppliedSampleBytes = 0;
+  unsuppliedCellBytes = 0;
   if (!readXmBody(reader, patternCount)) {
     freeInstruments();
     freePatterns();

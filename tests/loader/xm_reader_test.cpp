@@ -393,6 +393,36 @@ TEST(XmPatterns, RowCountsAbove1024FailUnlessThePatternIsEmpty) {
   EXPECT_EQ(song.patternRows[0], 64);
 }
 
+// A few packed bytes may not make the loader allocate whole blocks of empty
+// cells without limit: 25 patterns of 1024 rows x 32 channels with two bytes
+// each stay within the allowance, a 26th fails the load before its block.
+TEST(XmPatterns, CellsNoPackedByteCanFillAreLimited) {
+  XmModulePlan plan;
+  plan.channelCount = 32;
+  XmPatternPlan sparse;
+  sparse.rows = 1024;
+  sparse.rawPackedData = std::vector<uint8_t>{0x81, 1};
+  const uint64_t unfilled = (1024 * 32 - 2) * sizeof(NoteCell);
+  const int fitting = static_cast<int>(kUnsuppliedCellBytesLimit / unfilled);
+  ASSERT_EQ(fitting, 25);
+  plan.patterns.assign(static_cast<size_t>(fitting), sparse);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  EXPECT_EQ(cellAt(24, 0, 0).note, 1);
+  plan.patterns.push_back(sparse);
+  EXPECT_FALSE(loadBytes(writeXm(plan)));
+  expectReleasedAfterFailure();
+
+  // Complete patterns of the same size cost nothing from the allowance.
+  XmPatternPlan full;
+  full.rows = 1024;
+  full.packing = XmPacking::packed;
+  full.cells.assign(1024 * 32, NoteCell{});
+  full.cells[0].note = 2;
+  plan.patterns.assign(40, full);
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  EXPECT_EQ(cellAt(39, 0, 0).note, 2);
+}
+
 TEST(XmPatterns, ZeroRowsGiveAnAbsentPatternAndTheNextOneStillReads) {
   XmModulePlan plan = oneNoteSong(0x0103);
   plan.patterns.resize(2);

@@ -175,11 +175,13 @@ uint64_t songHeapBytes() {
 }
 
 uint64_t songHeapBound(uint64_t fileSize) {
-  constexpr uint64_t patterns = uint64_t{kPatternSlots} * kMaxPatternRows * kMaxChannels * sizeof(NoteCell);
+  // Each file byte fills at most one 5-byte cell or one sample byte; an XM
+  // body may start inside the 336-byte header and read part of it again.
+  const uint64_t filled = uint64_t{sizeof(NoteCell)} * (fileSize + 336);
   constexpr uint64_t instruments = uint64_t{kInstrumentSlots} * sizeof(Instrument);
   constexpr uint64_t sampleOverhead =
       uint64_t{kInstrumentSlots} * kSamplesPerInstrument * (kSampleGuardBytes + kSampleZeroTailBytes);
-  return fileSize + patterns + instruments + sampleOverhead + kUnsuppliedSampleBytesLimit;
+  return filled + kUnsuppliedCellBytesLimit + kUnsuppliedSampleBytesLimit + instruments + sampleOverhead;
 }
 
 std::string loadAndRender(const uint8_t* data, size_t size, const RenderOptions& options,
