@@ -1,7 +1,8 @@
 // Bad input never crashes, hangs or leaks: truncations, random bytes and
-// random single-byte changes of generated and real modules either load (with
-// the model's invariants intact) or return false. Meant for the sanitizer
-// build too: every input is copied into a block of exactly its size.
+// random single-byte changes of generated modules either load (with the
+// model's invariants intact) or return false. Meant for the sanitizer build
+// too: every input is copied into a block of exactly its size. The real
+// modules get the same treatment, with rendering, in corpus_sweep_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -97,7 +98,8 @@ TEST(HostileInput, ClaimsBeyondTheFileFail) {
   plan.instrumentCountOverride = 128;
   EXPECT_FALSE(loadBytes(writeXm(plan)));
 
-  // Every pattern at the largest block with a byte or two of data each.
+  // Every pattern at the largest block with a byte or two of data each: the
+  // cells no byte can fill pass their allowance, and nothing is left behind.
   plan = XmModulePlan{};
   plan.channelCount = 32;
   for (int p = 0; p < 256; ++p) {
