@@ -9,23 +9,14 @@
 #include "audio/player.h"
 #include "audio/wav_render.h"
 #include "replayer/song.h"
+#include "support/clean_player.h"
 
 namespace zv::test {
 
 void resetPlayer(int32_t frequency, bool interpolation, bool volumeRamping) {
-  renderActive = false;
-  stopPlayback();
-  setupReplayer(frequency, 1024, interpolation, volumeRamping);
+  cleanPlayer(frequency, 1024, interpolation, volumeRamping);
   setAmp(4);
   setMasterVolume(256);
-  song.paused = 0;
-  // Flow requests a song left pending (a render stopped in mid-row) survive
-  // a reload; one run of the program never loads twice, the tests do.
-  song.breakRow = 0;
-  song.positionJump = 0;
-  song.patternLoopJump = 0;
-  song.patternDelay = 0;
-  song.patternDelayCounter = 0;
 }
 
 TempDir::TempDir() {

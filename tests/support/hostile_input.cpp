@@ -12,6 +12,7 @@
 #include "mixer/voices.h"
 #include "replayer/channel.h"
 #include "replayer/tick_engine.h"
+#include "support/clean_player.h"
 #include "support/module_writer.h"
 #include "support/song_invariants.h"
 
@@ -24,15 +25,7 @@ uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 
 // A clean player at the given settings: no song, no MixBuffer, no flow
 // request left from an earlier run.
 void setUpPlayer(const RenderOptions& options) {
-  renderActive = false;
-  stopPlayback();
-  setupReplayer(options.frequency, options.bufferSize, options.interpolation, options.volumeRamping);
-  song.paused = 0;
-  song.breakRow = 0;
-  song.positionJump = 0;
-  song.patternLoopJump = 0;
-  song.patternDelay = 0;
-  song.patternDelayCounter = 0;
+  cleanPlayer(options.frequency, options.bufferSize, options.interpolation, options.volumeRamping);
   useWideMixing(options.wideMixing && wideMixingAvailable());
 }
 
