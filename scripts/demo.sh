@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZELVIX_TESTS=OFF >/dev/null
+# The same folder and options as scripts/test.sh, so that either may run first.
+scripts/configure_release.sh
 cmake --build build/release -j"$(nproc)" --target zelvix
 mkdir -p out
 cp examples/demo.xm out/demo.xm
