@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 #include "mixer/mix_routines.h"
 #include "mixer/voices.h"
 

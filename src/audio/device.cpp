@@ -12,6 +12,10 @@ namespace zv {
 namespace {
 // Written only by the main thread; read by lock callers on that thread.
 std::atomic<SDL_AudioDeviceID> deviceId{0};
+
+void lockDevice() { SDL_LockAudioDevice(deviceId); }
+void unlockDevice() { SDL_UnlockAudioDevice(deviceId); }
+const AudioLockImplementation deviceLock{lockDevice, unlockDevice};
 }  // namespace
 
 bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
@@ -28,6 +32,7 @@ bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   want.callback = audioCallback;
   deviceId = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (deviceId == 0) return false;
+  installAudioLock(&deviceLock);
   SDL_PauseAudioDevice(deviceId, 0);
   return true;
 }
@@ -36,20 +41,11 @@ void closeAudioDevice() {
   SDL_AudioDeviceID id = deviceId;
   if (id != 0) {
     SDL_PauseAudioDevice(id, 1);
+    installAudioLock(nullptr);
     SDL_CloseAudioDevice(id);
     deviceId = 0;
   }
   SDL_Quit();
-}
-
-void lockAudio() {
-  SDL_AudioDeviceID id = deviceId;
-  if (id != 0) SDL_LockAudioDevice(id);
-}
-
-void unlockAudio() {
-  SDL_AudioDeviceID id = deviceId;
-  if (id != 0) SDL_UnlockAudioDevice(id);
 }
 
 bool audioDeviceOpen() { return deviceId != 0; }

@@ -3,21 +3,19 @@
 
 #include <cstdint>
 
+#include "core/audio_lock.h"
+
 namespace zv {
 
 // Initialises SDL audio and opens the default playback device for signed
 // 16-bit little-endian stereo at `frequency`, `bufferSize` frames per
 // callback, then starts it. Succeeds at once when a device is already open.
+// While it is open, lockAudio and unlockAudio (core/audio_lock.h) take its lock.
 bool openAudioDevice(int32_t frequency, int32_t bufferSize);
 
 // Pauses and closes the device if one is open, then shuts SDL down in every
 // case. After it returns no callback runs.
 void closeAudioDevice();
-
-// The device lock: waits for a running callback and keeps the next one from
-// starting. Both do nothing while no device is open.
-void lockAudio();
-void unlockAudio();
 
 // True while a device is open.
 bool audioDeviceOpen();
@@ -25,14 +23,5 @@ bool audioDeviceOpen();
 // SDL's callback: fills `byteCount` bytes (byteCount / 4 frames) through
 // fillOutputBuffer.
 void audioCallback(void* userData, uint8_t* stream, int byteCount);
-
-// Holds the audio lock for the lifetime of the guard.
-class AudioLock {
- public:
-  AudioLock() { lockAudio(); }
-  ~AudioLock() { unlockAudio(); }
-  AudioLock(const AudioLock&) = delete;
-  AudioLock& operator=(const AudioLock&) = delete;
-};
 
 }  // namespace zv

@@ -10,6 +10,7 @@
 
 #include "audio/device.h"
 #include "audio/wav_render.h"
+#include "core/output_stop.h"
 #include "loader/song_memory.h"
 #include "mixer/mix_routines.h"
 #include "mixer/voices.h"
@@ -18,13 +19,14 @@
 
 namespace zv {
 
-PlayerSettings player;
-
 namespace {
 
 constexpr int32_t kMinFrequency = 8000;
 constexpr int32_t kMaxFrequency = 96000;
 constexpr uint16_t kDefaultTempo = 125;
+
+// Releasing a song (freeSong, below this layer) stops the output through this.
+[[maybe_unused]] const bool outputStopInstalled = (setOutputStop(stopPlayback), true);
 
 int32_t clampFrequency(int32_t frequency) {
   if (frequency < kMinFrequency + 1) return kMinFrequency;
@@ -195,6 +197,7 @@ void finishVoiceRamps() {
 
 void sendChannelUpdates() {
   VoiceUpdate update{};
+  update.tickFrames = song.samplesPerTick;
   for (int i = 0; i < song.channelCount; ++i) {
     Channel& ch = channels[i];
     const uint8_t status = ch.status;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 
 namespace zv {
 

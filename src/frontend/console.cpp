@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "audio/device.h"
 #include "audio/player.h"
+#include "core/audio_lock.h"
 #include "mixer/voices.h"
 #include "replayer/song.h"
 #include "replayer/tick_engine.h"
@@ -58,7 +58,7 @@ struct StatusValues {
 StatusValues readStatusValues() {
   AudioLock lock;
   return {song.songPosition,  song.songLength,   song.patternNumber,
-          song.row,           song.patternLength, countActiveVoices(),
+          song.row,           song.patternLength, countActiveVoices(song.channelCount),
           song.channelCount,  song.paused != 0};
 }
 

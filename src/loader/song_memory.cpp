@@ -3,19 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "audio/device.h"
-#include "audio/player.h"
+#include "core/output_stop.h"
 #include "replayer/pitch.h"
 #include "replayer/tick_engine.h"
 
 namespace zv {
 
 void freeSong() {
-  song.paused = 1;  // no tick may run while the blocks go
-  closeAudioDevice();
-  freeMixBuffer();
-  song.globalVolume = 64;
-  song.paused = 0;
+  stopOutput();  // no voice may read the blocks once they go
   freeInstruments();
   freePatterns();
   song.tempo = 125;

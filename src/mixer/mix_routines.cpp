@@ -7,7 +7,7 @@
 #define ZV_WIDE_MIXING 1
 #endif
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 
 namespace zv {
 

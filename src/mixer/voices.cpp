@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "audio/device.h"
-#include "audio/player_settings.h"
+#include "core/audio_lock.h"
+#include "core/player_settings.h"
 
 namespace zv {
 
@@ -67,12 +67,12 @@ void cutVoice(int channelIndex, Voice*& v) {
 }
 
 // Gains from the stored volume and panning; unsigned products, logical shift.
-void updateGains(Voice& v, bool quickRamp) {
+void updateGains(Voice& v, bool quickRamp, int32_t tickFrames) {
   const uint32_t g = v.volume * static_cast<uint32_t>(player.ampFactor.load(std::memory_order_relaxed));
   v.targetLeft = static_cast<int32_t>((g * static_cast<uint32_t>(panTable[256 - v.panning])) >> 4);
   v.targetRight = static_cast<int32_t>((g * static_cast<uint32_t>(panTable[v.panning])) >> 4);
   if (!player.volumeRamping) return;
-  const int32_t frames = rampFrames(quickRamp ? player.rampLength : song.samplesPerTick);
+  const int32_t frames = rampFrames(quickRamp ? player.rampLength : tickFrames);
   v.rampDeltaLeft = rampDelta(v.targetLeft, v.currentLeft, frames);
   v.rampDeltaRight = rampDelta(v.targetRight, v.currentRight, frames);
   v.rampSamplesLeft = frames;
@@ -112,7 +112,7 @@ void triggerSample(Voice& v, const VoiceUpdate& u) {
 
 }  // namespace
 
-Voice voices[2 * kMaxChannels];
+Voice voices[kMaxVoices];
 int16_t voiceOfChannel[kMaxChannels];
 
 // Equal-power gains: panTable[i] = round(sqrt(i / 256) x 65536).
@@ -157,7 +157,7 @@ void updateVoice(int channelIndex, const VoiceUpdate& update) {
   if (f & VoiceUpdate::updatePanning) v->panning = static_cast<uint8_t>(update.panning);
   if (f & VoiceUpdate::updateVolume) v->volume = static_cast<uint8_t>(update.volume == 0 ? 0 : update.volume - 1);
   if (f & (VoiceUpdate::updateVolume | VoiceUpdate::updatePanning))
-    updateGains(*v, (f & VoiceUpdate::quickRamp) != 0);
+    updateGains(*v, (f & VoiceUpdate::quickRamp) != 0, update.tickFrames);
   if (f & VoiceUpdate::updateStep) v->step = update.step;
   if (f & VoiceUpdate::triggerSample) triggerSample(*v, update);
 }
@@ -167,8 +167,8 @@ void resetVoices() {
   clearVoiceStore();
 }
 
-uint8_t countActiveVoices() {
-  const int channels = std::min<int>(song.channelCount, kMaxChannels);
+uint8_t countActiveVoices(int channelCount) {
+  const int channels = std::min(channelCount, kMaxChannels);
   uint8_t active = 0;
   for (int c = 0; c < channels; ++c) {
     const Voice& v = voices[voiceOfChannel[c]];

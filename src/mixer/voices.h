@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "replayer/song.h"
+#include "core/limits.h"
 
 namespace zv {
 
@@ -57,9 +57,10 @@ struct VoiceUpdate {
   int32_t loopStart;      // bytes
   int32_t loopLength;     // bytes
   int32_t startPosition;  // frames
+  int32_t tickFrames;     // samplesPerTick: a volume or panning ramp's frames unless quickRamp
 };
 
-extern Voice voices[2 * kMaxChannels];
+extern Voice voices[kMaxVoices];
 extern int16_t voiceOfChannel[kMaxChannels];  // active voice of channel c: 2c or 2c+1
 
 // panTable[i] = round(sqrt(i / 256) x 65536): equal-power gains, i = 0..256.
@@ -73,8 +74,8 @@ void updateVoice(int channelIndex, const VoiceUpdate& update);
 // Under the audio lock: every voice zeroed, stopped, centred; voiceOfChannel[c] = 2c.
 void resetVoices();
 
-// Channels below the song's channel count whose active voice is playing with a
-// volume above 0. Reads without the lock; callers needing a consistent view lock.
-uint8_t countActiveVoices();
+// Channels below `channelCount` (the song's) whose active voice is playing with
+// a volume above 0. Reads without the lock; callers needing a consistent view lock.
+uint8_t countActiveVoices(int channelCount);
 
 }  // namespace zv

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "audio/device.h"
-#include "audio/player_settings.h"
+#include "core/audio_lock.h"
+#include "core/player_settings.h"
 
 namespace zv {
 

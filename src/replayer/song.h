@@ -7,12 +7,13 @@
 #include <bit>
 #include <cstdint>
 
+#include "core/limits.h"
+
 namespace zv {
 
 static_assert(std::endian::native == std::endian::little,
               "16-bit sample data and file fields are read as little-endian words");
 
-constexpr int kMaxChannels = 32;
 constexpr int kOrderEntries = 256;
 constexpr int kPatternSlots = 256;
 constexpr int kInstrumentSlots = 129;  // 1..128 plus the empty instrument 0
@@ -46,13 +47,6 @@ constexpr uint8_t kEnvelopeOn = 0x01;
 constexpr uint8_t kEnvelopeSustain = 0x02;
 constexpr uint8_t kEnvelopeLoop = 0x04;
 
-// Sample type bits.
-constexpr uint8_t kLoopKindMask = 0x03;
-constexpr uint8_t kLoopForward = 0x01;
-constexpr uint8_t kLoopPingPong = 0x02;
-constexpr uint8_t kSample16Bit = 0x10;
-constexpr uint8_t kSampleTypeMask = kLoopKindMask | kSample16Bit;
-
 struct Sample {
   char name[23];
   int32_t length;      // bytes (twice the frames for 16-bit data)
@@ -60,7 +54,7 @@ struct Sample {
   int32_t loopLength;  // bytes
   uint8_t volume;      // 0..64
   int8_t finetune;     // 1/128 semitone
-  uint8_t type;        // loop kind in bits 0-1, 16-bit data in bit 4
+  uint8_t type;        // loop kind in bits 0-1, 16-bit data in bit 4 (core/limits.h)
   uint8_t panning;     // 0 left .. 255 right, 128 centre
   int8_t relativeNote;
   // Signed PCM, 8-bit bytes or 16-bit little-endian words, or null. The block

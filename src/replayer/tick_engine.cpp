@@ -1,7 +1,7 @@
 #include "replayer/tick_engine.h"
 
-#include "audio/device.h"
-#include "audio/player_settings.h"
+#include "core/audio_lock.h"
+#include "core/player_settings.h"
 #include "replayer/effects.h"
 #include "replayer/envelopes.h"
 #include "replayer/notes.h"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "replayer/song.h"
+
 namespace zv::test {
 
 SampleBlock::SampleBlock(int32_t frames, bool sixteenBit)

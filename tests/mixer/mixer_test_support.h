@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 #include "mixer/voices.h"
 
 namespace zv::test {

@@ -8,6 +8,7 @@
 
 #include "mixer/mix_routines.h"
 #include "mixer_test_support.h"
+#include "replayer/song.h"
 
 namespace zv::test {
 namespace {
@@ -31,6 +32,7 @@ class VoiceLayer : public ::testing::Test {
     u.flags = VoiceUpdate::updateVolume | VoiceUpdate::updatePanning | extra;
     u.volume = volume;
     u.panning = panning;
+    u.tickFrames = song.samplesPerTick;
     return u;
   }
 
@@ -333,16 +335,16 @@ TEST_F(VoiceLayer, CountsPlayingAudibleActiveVoicesOfTheSongsChannels) {
   updateVoice(1, trigger(block, 0, 0, 0, 0));  // volume 0
   updateVoice(2, trigger(block, 0, 0, 0, 0));
   updateVoice(2, volumePan(100, 128));
-  EXPECT_EQ(countActiveVoices(), 2);
+  EXPECT_EQ(countActiveVoices(song.channelCount), 2);
   updateVoice(2, trigger(block, 0, 0, 0, 0));  // the fading spare is not counted
-  EXPECT_EQ(countActiveVoices(), 1);
+  EXPECT_EQ(countActiveVoices(song.channelCount), 1);
   updateVoice(7, trigger(block, 0, 0, 0, 0));
   updateVoice(7, volumePan(100, 128));
   updateVoice(8, trigger(block, 0, 0, 0, 0));
   updateVoice(8, volumePan(100, 128));
-  EXPECT_EQ(countActiveVoices(), 2);  // channel 8 lies beyond the song's 8 channels
+  EXPECT_EQ(countActiveVoices(song.channelCount), 2);  // channel 8 lies beyond the song's 8 channels
   song.channelCount = 0;
-  EXPECT_EQ(countActiveVoices(), 0);
+  EXPECT_EQ(countActiveVoices(song.channelCount), 0);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 #include "replayer/notes.h"
 #include "replayer/pitch.h"
 #include "replayer/tick_engine.h"

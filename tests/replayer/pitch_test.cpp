@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 #include "code_song.h"
 #include "replayer/pitch.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "audio/player_settings.h"
+#include "core/player_settings.h"
 #include "code_song.h"
 #include "replayer/tick_engine.h"
 

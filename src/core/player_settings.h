@@ -1,7 +1,7 @@
 // The player's output settings and the mixer settings derived from them:
 // one program-wide record, read by the replayer (frequency, step factors),
 // the voice layer (ramping, amp) and the mixing routines (interpolation,
-// MixBuffer). Written by the player operations of player.h.
+// MixBuffer). Written by the player operations of audio/player.h.
 #pragma once
 
 #include <atomic>

@@ -1,0 +1,7 @@
+#include "core/player_settings.h"
+
+namespace zv {
+
+PlayerSettings player;
+
+}  // namespace zv
