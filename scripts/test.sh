@@ -9,6 +9,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 jobs="$(nproc)"
+scripts/check_layers.sh
+# The layer check itself must catch an upward include planted in a copy of src/.
+planted="$(mktemp -d)"
+cp -r src "$planted/"
+echo '#include "audio/player.h"' >>"$planted/src/core/limits.h"
+if ! planted_report="$(scripts/check_layers.sh "$planted")" &&
+    grep -q '^src/core/limits.h:[0-9]*: core/ includes audio/' <<<"$planted_report"; then
+  rm -rf "$planted"
+else
+  echo "the layer check missed an upward include planted in $planted/src/core/limits.h"
+  exit 1
+fi
 # Every ctest call fails when it finds no tests: a build without them never passes.
 run_ctest() { ctest --no-tests=error --output-on-failure -j"$jobs" --test-dir "$@"; }
 scripts/configure_release.sh
