@@ -46,7 +46,8 @@ const char* const kUsage =
     "  -n ticks  run exactly this many ticks\n"
     "  -l limit  most ticks without -n (default 200000)\n"
     "  -f hz     mixing frequency (default 44100)\n"
-    "  -h        this text\n"
+    "  -h        this text (also --help)\n"
+    "  --version the program's name and version\n"
     "\n"
     "Exit status 0, or 1 when the arguments are wrong or the module does not load.\n";
 
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::puts("zvtrace " ZELVIX_VERSION);
       return 0;
     }
     long* target = nullptr;

@@ -91,6 +91,9 @@ TEST(Zvtrace, HelpDocumentsTheLineFormat) {
   for (const std::string& line : run.lines) text += line + "\n";
   EXPECT_NE(text.find("tick position pattern row counter speed tempo gvol ch0 ch1 ..."), std::string::npos);
   EXPECT_NE(text.find("finalVolume:finalPanning:finalPeriod:status"), std::string::npos);
+  const TraceRun version = runTrace("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.lines, std::vector<std::string>{"zvtrace " ZELVIX_VERSION});
 }
 
 TEST(Zvtrace, RejectsBadArgumentsAndUnloadableFiles) {
