@@ -4,7 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "frontend/program_runner.h"
 #include "support/module_writer.h"
@@ -84,6 +88,91 @@ TEST_F(CommandLine, UnloadableInputsFailTheLoad) {
     EXPECT_EQ(f.status, 1) << name;
     EXPECT_FALSE(std::filesystem::exists(dir / (std::string(name) + ".wav"))) << name;
   }
+}
+
+// One option as a text documents it: "-f hz", its range "8000..96000" and
+// its default ("" where none is stated).
+struct DocumentedOption {
+  std::string synopsis, range, defaultValue;
+  bool operator==(const DocumentedOption&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const DocumentedOption& o) {
+  return out << "{" << o.synopsis << " | " << o.range << " | " << o.defaultValue << "}";
+}
+
+std::string firstMatch(const std::string& text, const char* pattern) {
+  std::smatch m;
+  return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : "";
+}
+
+// The usage text's option lines ("    -f hz   Specifies ... (8000..96000)"),
+// with the numeric defaults of "Default settings", which follow the numeric
+// options in order.
+std::vector<DocumentedOption> usageOptions(const std::string& usage) {
+  std::vector<DocumentedOption> options;
+  std::vector<std::string> numericDefaults;
+  std::istringstream in(usage);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_match(line, m, std::regex(R"(    (-\S+(?: \S+)?)  +(.*))"))) {
+      options.push_back({m[1], firstMatch(m[2], R"(\((\d+\.\.\d+)\))"), ""});
+    } else if (std::regex_match(line, m, std::regex(R"(  - [^:]+: +(\d+))"))) {
+      numericDefaults.push_back(m[1]);
+    }
+  }
+  size_t next = 0;
+  for (DocumentedOption& o : options) {
+    if (!o.range.empty() && next < numericDefaults.size()) o.defaultValue = numericDefaults[next++];
+  }
+  return options;
+}
+
+// The manual page's OPTIONS section: each ".TP" tag line and the paragraph
+// under it, with the roff escapes and macro names taken out.
+std::vector<DocumentedOption> manualPageOptions(const std::string& page) {
+  auto plain = [](std::string text) {
+    text = std::regex_replace(text, std::regex(R"(^\.[A-Z]+ ?)"), "");
+    text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    text = std::regex_replace(text, std::regex(R"(\\&|")"), "");
+    return std::regex_replace(text, std::regex(" +"), " ");
+  };
+  std::vector<DocumentedOption> options;
+  std::vector<std::string> paragraphs;
+  std::istringstream in(page);
+  bool inOptions = false, tagNext = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(".SH")) inOptions = line == ".SH OPTIONS";
+    if (!inOptions || line.starts_with(".SH") || line.starts_with(".PP")) continue;
+    if (line.starts_with(".TP")) {
+      tagNext = true;
+    } else if (tagNext) {
+      options.push_back({plain(line), "", ""});
+      paragraphs.emplace_back();
+      tagNext = false;
+    } else if (!options.empty()) {
+      paragraphs.back() += plain(line) + " ";
+    }
+  }
+  for (size_t i = 0; i < options.size(); ++i) {
+    options[i].range = firstMatch(paragraphs[i], R"((\d+\.\.\d+))");
+    options[i].defaultValue = firstMatch(paragraphs[i], R"(default (\d+))");
+  }
+  return options;
+}
+
+// zelvix.1 lists the options of the usage text, in its order, with the same
+// ranges and defaults; its title carries the project's version.
+TEST_F(CommandLine, ManualPageListsTheUsageTextsOptions) {
+  std::ifstream file(ZELVIX_MANUAL_DIR "/zelvix.1");
+  ASSERT_TRUE(file.good());
+  std::stringstream page;
+  page << file.rdbuf();
+  std::vector<DocumentedOption> documented = manualPageOptions(page.str());
+  std::vector<DocumentedOption> usage = usageOptions(run({"-h"}).output);
+  EXPECT_EQ(usage.size(), 7u);
+  EXPECT_EQ(documented, usage);
+  EXPECT_NE(page.str().find("\"zelvix " ZELVIX_VERSION "\""), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+# What `cmake --install` puts where, and the Debian package built from it
+# by `cpack -G DEB`. Included from the top CMakeLists.txt.
+#
+# A plain install: the two programs, their manual pages, the README and the
+# licence. The package takes the programs and its own documentation
+# component instead: the manual pages compressed, the README, and the licence
+# as the copyright file, with the changelog, where Debian policy puts them.
+
+foreach(page zelvix zvtrace)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.1.gz
+    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/man/${page}.1 > ${PROJECT_BINARY_DIR}/man/${page}.1.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/man/${page}.1 VERBATIM)
+  list(APPEND ZELVIX_MANUAL_PAGES ${PROJECT_BINARY_DIR}/man/${page}.1)
+  list(APPEND ZELVIX_COMPRESSED_PAGES ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+endforeach()
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(package_files ALL DEPENDS ${ZELVIX_COMPRESSED_PAGES} ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+
+install(TARGETS zelvix zvtrace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+install(FILES ${ZELVIX_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT documentation)
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documentation)
+
+install(FILES ${ZELVIX_COMPRESSED_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  COMPONENT debian EXCLUDE_FROM_ALL)
+install(FILES README.md packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+
+set(ZELVIX_MAINTAINER "zelvix maintainers <maintainers@users.noreply.c-seed-72d42d2f.example>"
+  CACHE STRING "The Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zelvix)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_CMAKE_PROJECTS
+  "${PROJECT_BINARY_DIR};zelvix;programs;/"
+  "${PROJECT_BINARY_DIR};zelvix;debian;/")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${ZELVIX_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console player for XM and MOD tracker music modules")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
+zelvix loads one tracker music module, in the XM format or the MOD format
+(31-sample modules with a channel signature, and the older 15-sample form),
+and either plays it live through the sound device with a status line and a
+few keys, or renders the whole song into a 16-bit stereo WAV file as fast
+as the machine allows. Rendering is exact and repeatable: the same module
+and options always give the same bytes.
+.
+The package also holds zvtrace, which prints the replayer's state after
+every tick of a module.]=])
+include(CPack)
