@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds zelvix twice (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test suite
-# in both builds; then runs the live-play tests (main thread and sound thread
-# sharing the replayer) in a ThreadSanitizer build; then a load, render and
-# release under valgrind's memcheck, and each fuzz target for a bounded time
-# (FUZZ_SECONDS, default 60; scripts/fuzz.sh).
+# in both builds; after the optimised build's tests, checks the install
+# target, the manual pages and the Debian package (scripts/package_check.sh);
+# then runs the live-play tests (main thread and sound thread sharing the
+# replayer) in a ThreadSanitizer build; then a load, render and release under
+# valgrind's memcheck, and each fuzz target for a bounded time (FUZZ_SECONDS,
+# default 60; scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -26,6 +28,7 @@ run_ctest() { ctest --no-tests=error --output-on-failure -j"$jobs" --test-dir "$
 scripts/configure_release.sh
 cmake --build build/release -j"$jobs"
 run_ctest build/release
+scripts/package_check.sh
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=ON \
   -DZELVIX_TSAN=OFF -DZELVIX_BENCH=OFF -DZELVIX_FUZZ=OFF >/dev/null
 cmake --build build/asan -j"$jobs"
