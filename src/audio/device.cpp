@@ -1,26 +1,30 @@
 #include "audio/device.h"
 
-#include <SDL.h>
-
 #include <atomic>
 #include <cstring>
 
 #include "audio/player.h"
+#include "audio/sdl_library.h"
 
 namespace zv {
 
 namespace {
+// Set by the first open that loads the library, before deviceId; null while
+// SDL has never been loaded, so that closing then touches nothing.
+const SdlLibrary* sdl = nullptr;
 // Written only by the main thread; read by lock callers on that thread.
 std::atomic<SDL_AudioDeviceID> deviceId{0};
 
-void lockDevice() { SDL_LockAudioDevice(deviceId); }
-void unlockDevice() { SDL_UnlockAudioDevice(deviceId); }
+void lockDevice() { sdl->SDL_LockAudioDevice(deviceId); }
+void unlockDevice() { sdl->SDL_UnlockAudioDevice(deviceId); }
 const AudioLockImplementation deviceLock{lockDevice, unlockDevice};
 }  // namespace
 
 bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   if (deviceId != 0) return true;
-  if (SDL_Init(SDL_INIT_AUDIO) != 0) return false;
+  if (sdl == nullptr) sdl = loadSdlLibrary();
+  if (sdl == nullptr) return false;
+  if (sdl->SDL_Init(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec want;
   SDL_AudioSpec have;
   std::memset(&want, 0, sizeof want);
@@ -30,22 +34,23 @@ bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   want.channels = 2;
   want.samples = static_cast<Uint16>(bufferSize);
   want.callback = audioCallback;
-  deviceId = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  deviceId = sdl->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (deviceId == 0) return false;
   installAudioLock(&deviceLock);
-  SDL_PauseAudioDevice(deviceId, 0);
+  sdl->SDL_PauseAudioDevice(deviceId, 0);
   return true;
 }
 
 void closeAudioDevice() {
+  if (sdl == nullptr) return;
   SDL_AudioDeviceID id = deviceId;
   if (id != 0) {
-    SDL_PauseAudioDevice(id, 1);
+    sdl->SDL_PauseAudioDevice(id, 1);
     installAudioLock(nullptr);
-    SDL_CloseAudioDevice(id);
+    sdl->SDL_CloseAudioDevice(id);
     deviceId = 0;
   }
-  SDL_Quit();
+  sdl->SDL_Quit();
 }
 
 bool audioDeviceOpen() { return deviceId != 0; }

@@ -1,4 +1,5 @@
-// The sound device, reached through SDL2's audio subsystem only.
+// The sound device, reached through SDL2's audio subsystem only. The library
+// is loaded by the first open (audio/sdl_library.h), never before.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +8,17 @@
 
 namespace zv {
 
-// Initialises SDL audio and opens the default playback device for signed
-// 16-bit little-endian stereo at `frequency`, `bufferSize` frames per
-// callback, then starts it. Succeeds at once when a device is already open.
+// Loads libSDL2 if it is not loaded yet, initialises SDL audio and opens the
+// default playback device for signed 16-bit little-endian stereo at
+// `frequency`, `bufferSize` frames per callback, then starts it. Fails when
+// the library or one of its entry points is missing, or no device opens.
+// Succeeds at once when a device is already open.
 // While it is open, lockAudio and unlockAudio (core/audio_lock.h) take its lock.
 bool openAudioDevice(int32_t frequency, int32_t bufferSize);
 
 // Pauses and closes the device if one is open, then shuts SDL down in every
-// case. After it returns no callback runs.
+// case where it was loaded; without the library it does nothing. After it
+// returns no callback runs.
 void closeAudioDevice();
 
 // True while a device is open.

@@ -167,12 +167,76 @@ class LivePlay : public ::testing::Test {
   TemporaryDirectory dir;
 };
 
-TEST_F(LivePlay, NoUsableDriverIsReported) {
-  ProgramRun r = liveRun({}, -1);
-  r.environment = {{"SDL_AUDIODRIVER", "no-such-driver"}};
-  Finished f = runToEnd(r);
-  EXPECT_EQ(f.output, "Error: Couldn't start the audio system!\n");
-  EXPECT_EQ(f.status, 1);
+// The message and status when live play cannot reach a device: SDL2 has no
+// such driver, the library file is missing, or the library lacks SDL2's
+// entry points. Each case is set over the disk driver, which would work.
+TEST_F(LivePlay, AudioSystemThatCannotStartIsReported) {
+  const Environment cases[] = {
+      {{"SDL_AUDIODRIVER", "no-such-driver"}},
+      {{"ZELVIX_SDL_LIBRARY", dir / "missing/libSDL2-2.0.so.0"}},
+      {{"ZELVIX_SDL_LIBRARY", "libm.so.6"}},
+  };
+  for (const Environment& environment : cases) {
+    ProgramRun r = liveRun({}, -1);
+    r.environment.insert(r.environment.end(), environment.begin(), environment.end());
+    Finished f = runToEnd(r);
+    EXPECT_EQ(f.output, "Error: Couldn't start the audio system!\n") << environment[0].second;
+    EXPECT_EQ(f.status, 1) << environment[0].second;
+  }
+}
+
+// libSDL2 is loaded at the start of live play only: the program does not
+// name it among its needed libraries, the dynamic loader's log shows it for
+// live play and never for a render, the usage text or a load error, and a
+// render without the library writes the same bytes.
+TEST_F(LivePlay, SoundLibraryIsLoadedForLivePlayOnly) {
+  FILE* pipe = popen("readelf -d \"" ZELVIX_EXECUTABLE "\" 2>&1", "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string dynamic;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) dynamic.append(buffer, n);
+  pclose(pipe);
+  EXPECT_NE(dynamic.find("(NEEDED)"), std::string::npos) << dynamic;
+  EXPECT_NE(dynamic.find("[libc.so.6]"), std::string::npos) << dynamic;
+  EXPECT_EQ(dynamic.find("libSDL2"), std::string::npos) << dynamic;
+
+  auto loaderLog = [&](ProgramRun r, const std::string& name) {
+    r.environment.push_back({"LD_DEBUG", "files"});
+    r.errorPath = dir / name;
+    Finished f = runToEnd(r);
+    std::vector<uint8_t> log = readFile(dir / name);
+    return std::make_pair(f, std::string(log.begin(), log.end()));
+  };
+  ProgramRun render;
+  render.args = {modulePath(), "--render-to-wav", "-f", "22050"};
+  auto [rendered, renderLog] = loaderLog(render, "render.log");
+  EXPECT_EQ(rendered.status, 0);
+  EXPECT_NE(renderLog.find("file=libc.so.6"), std::string::npos);
+  EXPECT_EQ(renderLog.find("libSDL2"), std::string::npos) << renderLog;
+  std::vector<uint8_t> withLibrary = readFile(modulePath() + ".wav");
+  ProgramRun usage;
+  usage.args = {"-h"};
+  auto [usageRun, usageLog] = loaderLog(usage, "usage.log");
+  EXPECT_EQ(usageRun.status, 1);
+  EXPECT_EQ(usageLog.find("libSDL2"), std::string::npos) << usageLog;
+  ProgramRun loadError;
+  loadError.args = {dir / "missing.xm"};
+  auto [loadErrorRun, loadErrorLog] = loaderLog(loadError, "load-error.log");
+  EXPECT_EQ(loadErrorRun.output, "Error: Couldn't load song!\n");
+  EXPECT_EQ(loadErrorLog.find("libSDL2"), std::string::npos) << loadErrorLog;
+
+  ProgramRun live = liveRun({}, 1);
+  live.environment.push_back({"LD_DEBUG", "files"});
+  deviceSamples(live, 4096);
+  std::vector<uint8_t> liveLog = readFile(dir / "stderr.txt");
+  EXPECT_NE(std::string(liveLog.begin(), liveLog.end()).find("file=libSDL2-2.0.so.0"), std::string::npos);
+
+  render.environment = {{"ZELVIX_SDL_LIBRARY", dir / "missing/libSDL2-2.0.so.0"}};
+  std::filesystem::remove(modulePath() + ".wav");
+  EXPECT_EQ(runToEnd(render).status, 0);
+  std::vector<uint8_t> withoutLibrary = readFile(modulePath() + ".wav");
+  EXPECT_GT(withoutLibrary.size(), 44u);
+  EXPECT_TRUE(withoutLibrary == withLibrary);
 }
 
 // Interpolation uses the mixing accumulator's lower half, which restarts with
