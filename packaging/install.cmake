@@ -46,7 +46,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${ZELVIX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# zelvix loads libSDL2 at run time, so dpkg-shlibdeps does not see it in the
+# program: it is run by the project config file on the programs and on a
+# probe that links the same SDL2 entry points (sdl_probe.cpp).
+add_executable(sdl_probe packaging/sdl_probe.cpp)
+target_link_libraries(sdl_probe PRIVATE PkgConfig::SDL2)
+target_include_directories(sdl_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
+set(ZELVIX_PACKAGE_BINARIES "$<TARGET_FILE:zelvix>;$<TARGET_FILE:zvtrace>;$<TARGET_FILE:sdl_probe>")
+configure_file(packaging/package_depends.cmake.in ${PROJECT_BINARY_DIR}/packaging/package_depends.cmake.in @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/packaging/package_depends.cmake
+  INPUT ${PROJECT_BINARY_DIR}/packaging/package_depends.cmake.in)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/packaging/package_depends.cmake)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console player for XM and MOD tracker music modules")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
 zelvix loads one tracker music module, in the XM format or the MOD format
