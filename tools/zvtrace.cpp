@@ -40,8 +40,9 @@ const char* const kUsage =
     "Fields are separated by one space. Without -n the trace stops after the\n"
     "tick that leaves the song about to start row 0 of its first order entry\n"
     "again, or where a render ends (the start of a row 0 after the last order\n"
-    "entry was begun at its row 0, or speed 0), never while a pattern delay\n"
-    "repeats a row; or after `limit` ticks.\n"
+    "entry was begun at its row 0; a move to a song position that lands on a\n"
+    "row already played at that position; or speed 0), never while a pattern\n"
+    "delay repeats a row; or after `limit` ticks.\n"
     "\n"
     "  -n ticks  run exactly this many ticks\n"
     "  -l limit  most ticks without -n (default 200000)\n"
@@ -118,18 +119,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // As the player does it: set-up, load, then the start of playback without
-  // the device.
+  // As the render does it: set-up, load, then the render state without the
+  // device (voices and channels reset, global volume 64, the end tests cleared).
   zv::setupReplayer(static_cast<int32_t>(frequency), 1024, true, true);
   if (!zv::loadModuleFile(path)) {
     std::fprintf(stderr, "zvtrace: cannot load %s\n", path);
     return 1;
   }
-  zv::resetVoices();
-  zv::resetChannels();
-  zv::song.globalVolume = 64;
-  zv::song.samplesPerTick = zv::tickFrames(zv::player.mixingFrequency, zv::song.tempo);
-  zv::player.rampLength = zv::player.mixingFrequency / 200;
+  zv::prepareRender(zv::player.mixingFrequency, zv::player.amp, 0);
 
   const long count = ticks >= 0 ? ticks : limit;
   const uint16_t lastPosition = static_cast<uint16_t>(zv::song.songLength - 1);

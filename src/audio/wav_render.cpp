@@ -24,12 +24,33 @@ namespace {
 constexpr int32_t kWriteBatchFrames = 65536;
 
 bool lastOrderReached = false;
+
+// Every (song position, row) at which a row started in this render, one bit
+// each: a row started again after a move to a song position means the song
+// starts over. Positions above 255 share the order entry they play.
+constexpr int kTrackedPositions = 256;
+constexpr int kTrackedRows = 1024;
+uint8_t rowsStarted[kTrackedPositions * kTrackedRows / 8];
+
 int32_t savedFrequency = 0;
 std::atomic<RenderResult> lastResult{RenderResult::ok};
 
 pthread_t renderThread;
 bool renderThreadStarted = false;
 const char* renderPath = nullptr;
+
+// Records a row start; true when this row had started before. Rows outside
+// the table are neither recorded nor found.
+bool recordRowStart(int position, int row) {
+  if (position < 0 || row < 0 || row >= kTrackedRows) return false;
+  const uint32_t bit = static_cast<uint32_t>(position & (kTrackedPositions - 1)) * kTrackedRows +
+                       static_cast<uint32_t>(row);
+  uint8_t& byte = rowsStarted[bit >> 3];
+  const auto mask = static_cast<uint8_t>(1u << (bit & 7));
+  const bool seen = (byte & mask) != 0;
+  byte = static_cast<uint8_t>(byte | mask);
+  return seen;
+}
 
 void* renderThreadEntry(void*) {
   renderSongToWav(renderPath);
@@ -191,6 +212,8 @@ void prepareRender(int32_t frequency, int32_t amp, int32_t position) {
   song.samplesPerTick = tickFrames(frequency, song.tempo);
   player.rampLength = std::max<int32_t>(1, frequency / 200);
   lastOrderReached = false;
+  std::memset(rowsStarted, 0, sizeof rowsStarted);
+  song.positionEntered = 0;
 }
 
 void finishRender() {
@@ -208,7 +231,17 @@ bool songEndReached(uint16_t lastPosition) {
   if (atPatternStart && static_cast<int32_t>(song.songPosition) == static_cast<int32_t>(lastPosition)) {
     lastOrderReached = true;
   }
-  return ended;
+  // The second test, for songs that never begin their last entry at row 0
+  // (a break into it, a jump back before it, length 0): a row start reached
+  // by a move to a song position, at a row that already started, is where
+  // the song starts over. Pattern loops stay in their position and never end it.
+  bool repeated = false;
+  if (song.tickCounter == 1 && song.patternDelayCounter == 0) {
+    const bool moved = song.positionEntered != 0;
+    song.positionEntered = 0;
+    repeated = recordRowStart(song.songPosition, song.row) && moved;
+  }
+  return ended || repeated;
 }
 
 int32_t renderTick(int16_t* out) {

@@ -325,7 +325,8 @@ bool readXmModule(ModuleReader& reader, const uint8_t* header) {
   if (reader.atEnd) return false;
 
   copyName(song.name, header + 17, 20);
-  song.songLength = u16le(header + 64);
+  // The order list has 256 entries: positions past it would alias entries.
+  song.songLength = std::min<uint16_t>(u16le(header + 64), kOrderEntries);
   song.restartPosition = u16le(header + 66);
   song.channelCount = static_cast<uint8_t>(channelCount);
   song.linearFrequencies = u16le(header + 74) & 1;

@@ -110,11 +110,15 @@ struct Song {
   uint8_t orderList[kOrderEntries];
   uint8_t patternLoopJump;  // 1: jump to breakRow at the end of this row
   uint8_t positionJump;     // 1: go to the next position at the end of this row
+  // 1: the row stepping moved to a song position (the next entry, the wrap
+  // to restartPosition, a jump or a break); only the render's end test reads
+  // and clears it.
+  uint8_t positionEntered;
   int16_t songPosition;
   int16_t patternNumber;
   int16_t row;
   int16_t patternLength;
-  uint16_t songLength;       // as stored (not limited to 256)
+  uint16_t songLength;       // as stored, at most 256 (the order list's size)
   uint16_t restartPosition;  // never above songLength after loading
   uint16_t tempo;
   uint16_t speed;

@@ -181,6 +181,7 @@ void stepRow() {
     int position = static_cast<int16_t>(song.songPosition + 1);
     if (position >= song.songLength) position = song.restartPosition;
     enterSongPosition(position);
+    song.positionEntered = 1;
   }
 }
 

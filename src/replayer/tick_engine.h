@@ -12,7 +12,8 @@ extern const NoteCell emptyRow[kMaxChannels];
 
 // Advances one tick: reads a row on its first tick, runs the continuing
 // effects on the others, updates every channel's output, and steps rows,
-// patterns and positions (delays, loops, breaks, jumps, restart wrap).
+// patterns and positions (delays, loops, breaks, jumps, restart wrap); a
+// move to a song position sets song.positionEntered.
 // Runs on the sound thread with the device lock held, or on the render thread.
 void playerTick();
 

@@ -51,6 +51,7 @@ struct ManualRender {
   std::vector<int32_t> tickBytes;
   uint64_t totalBytes = 0;
   uint64_t checksum = 0;  // checksumOf(data)
+  bool songEnded = false;  // stopped by the end test, not by maxDataBytes
 };
 ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData = true);
 

@@ -29,6 +29,7 @@ using test::writeXm;
 using test::XmModulePlan;
 
 constexpr uint8_t kEffectPositionJump = 11;  // Bxx
+constexpr uint8_t kEffectPatternBreak = 13;  // Dxy
 constexpr uint8_t kEffectExtended = 14;      // Exy
 constexpr uint8_t kEffectSpeedTempo = 15;    // Fxx
 
@@ -103,11 +104,57 @@ TEST_F(SongRenderTest, PatternLoopInTheLastPatternEndsAtTheJump) {
   EXPECT_EQ(render().dataSize, ticksOf((8 + 4) * 6));
 }
 
-TEST_F(SongRenderTest, SongThatNeverEndsStopsAtTheDataBound) {
-  XmModulePlan plan = toneSong(4, 2, 2);
-  plan.orderList[1] = 0;
-  plan.cell(0, 3, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 0};  // back to 0 before the last entry
-  load(plan);
+// Songs whose last entry is never begun at its row 0 end where they start
+// over: at the first row start, reached by a move to a song position, of a
+// (position, row) already played. Every entry holds an 8-row pattern of its
+// own with a note on row 0; the flow commands go on channel 1.
+TEST_F(SongRenderTest, SongsThatNeverBeginTheirLastEntryAtRowZeroEndWhereTheyStartOver) {
+  struct Placed {
+    int pattern, row;
+    uint8_t effect, param;
+  };
+  struct Case {
+    const char* what;
+    int orders;
+    std::vector<Placed> commands;
+    uint32_t rows;  // rows rendered
+    uint16_t songLength = 0xFFFF;  // 0xFFFF: as many as orders
+    uint16_t restartPosition = 0;
+  };
+  const Case cases[] = {
+      {"break into the last entry at row 1, ends at the wrap", 2, {{0, 7, kEffectPatternBreak, 0x01}}, 8 + 7},
+      {"break into the last entry, wrap to the restart position", 3, {{1, 7, kEffectPatternBreak, 0x01}},
+       8 + 8 + 7, 0xFFFF, 1},
+      {"jump back from the second of three entries", 3, {{1, 7, kEffectPositionJump, 0}}, 8 + 8},
+      {"jump back from the last of two entries (both tests at once)", 2, {{1, 7, kEffectPositionJump, 0}}, 8 + 8},
+      {"jump back inside the first entry", 2, {{0, 3, kEffectPositionJump, 0}}, 4},
+      {"a loop that repeats rows is not cut short", 2,
+       {{0, 0, kEffectExtended, 0x60}, {0, 2, kEffectExtended, 0x62}}, 9 + 5 + 8},
+      {"a loop's row left as the next start", 1, {{0, 2, kEffectExtended, 0x60}, {0, 4, kEffectExtended, 0x61}},
+       5 + 3 + 3},
+      {"song length 0", 1, {}, 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    XmModulePlan plan = toneSong(8, 2, c.orders);
+    for (int p = 0; p < c.orders; ++p) {
+      plan.orderList[p] = static_cast<uint8_t>(p);
+      plan.patterns.resize(static_cast<size_t>(c.orders));
+      plan.patterns[p].rows = 8;
+      plan.cell(p, 0, 0) = NoteCell{static_cast<uint8_t>(49 + p), 1, 0, 0, 0};
+    }
+    for (const Placed& command : c.commands) {
+      plan.cell(command.pattern, command.row, 1) = NoteCell{0, 0, 0, command.effect, command.param};
+    }
+    if (c.songLength != 0xFFFF) plan.songLength = c.songLength;
+    plan.restartPosition = c.restartPosition;
+    load(plan);
+    EXPECT_EQ(render().dataSize, ticksOf(c.rows * 6));
+  }
+}
+
+TEST_F(SongRenderTest, LongSongStopsAtTheDataBound) {
+  load(toneSong(64, 2, 2));  // 768 ticks
   const uint32_t bound = ticksOf(500) + 100;
   EXPECT_EQ(render(bound).dataSize, ticksOf(500));
 }

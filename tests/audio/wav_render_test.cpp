@@ -103,12 +103,51 @@ TEST_F(SongEndTest, PatternDelayKeepsTheEndBack) {
   EXPECT_TRUE(songEndReached(1));
 }
 
-TEST_F(SongEndTest, PrepareClearsTheLastOrderFlag) {
+TEST_F(SongEndTest, PrepareClearsTheLastOrderFlagAndTheRowsStarted) {
   placeAt(0, 0, 1);
   EXPECT_FALSE(songEndReached(0));
+  song.positionEntered = 1;
   prepareRender(44100, 4, 0);
   placeAt(0, 0, 1);
   EXPECT_FALSE(songEndReached(0));
+  song.positionEntered = 1;
+  placeAt(1, 3, 1);
+  EXPECT_FALSE(songEndReached(5));
+  prepareRender(44100, 4, 0);
+  song.positionEntered = 1;
+  placeAt(1, 3, 1);
+  EXPECT_FALSE(songEndReached(5));
+}
+
+// The second test: a row start reached by a move to a song position, at a
+// (position, row) that already started in this render.
+TEST_F(SongEndTest, RowStartedAgainAfterAMoveEnds) {
+  placeAt(0, 0, 1);
+  EXPECT_FALSE(songEndReached(5));  // the first row start is recorded too
+  placeAt(0, 1, 1);
+  EXPECT_FALSE(songEndReached(5));
+  placeAt(0, 0, 1);  // again, without a move (a pattern loop)
+  EXPECT_FALSE(songEndReached(5));
+  song.positionEntered = 1;
+  placeAt(1, 0, 1);  // a move to a row not started before
+  EXPECT_FALSE(songEndReached(5));
+  EXPECT_EQ(song.positionEntered, 0);  // cleared at every row start
+  placeAt(0, 1, 1);  // started before, but no move since the last row start
+  EXPECT_FALSE(songEndReached(5));
+  song.positionEntered = 1;
+  placeAt(0, 1, 3);  // not a row start
+  EXPECT_FALSE(songEndReached(5));
+  placeAt(0, 1, 1, 6, 2);  // a pattern delay repeating the row
+  EXPECT_FALSE(songEndReached(5));
+  EXPECT_EQ(song.positionEntered, 1);  // neither tested nor cleared
+  placeAt(0, 1, 1);
+  EXPECT_TRUE(songEndReached(5));
+  // Rows past the table are never recorded.
+  for (int i = 0; i < 2; ++i) {
+    song.positionEntered = 1;
+    placeAt(2, 1024, 1);
+    EXPECT_FALSE(songEndReached(5));
+  }
 }
 
 // ---------------------------------------------------------------- render state
@@ -182,7 +221,7 @@ TEST_F(RenderTest, WriteErrorInTheDataLeavesAMatchingHeader) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
-    // No song: silent ticks, endless but for the data bound.
+    // No song: 64 absent rows of silent ticks, far more than the limit lets through.
     renderActive = true;
     const RenderResult result = renderSongToWav(path.c_str(), 4000000);
     _exit(static_cast<int>(result));
@@ -198,7 +237,7 @@ TEST_F(RenderTest, WriteErrorInTheDataLeavesAMatchingHeader) {
 
 // ---------------------------------------------------------------- stopping
 
-TEST_F(RenderTest, DataBoundStopsAnEndlessRenderAtAWholeTick) {
+TEST_F(RenderTest, DataBoundStopsALongRenderAtAWholeTick) {
   const std::string path = dir.file("bounded.wav");
   song.tempo = 125;
   // 882-frame ticks: 3528 bytes; the bound lies inside the 11th tick.
@@ -224,6 +263,10 @@ TEST_F(RenderTest, FlagClearedBeforeTheStartIsKept) {
 
 TEST_F(RenderTest, ClearedFlagStopsTheRenderThreadWithAValidFile) {
   const std::string path = dir.file("stopped.wav");
+  // Hours of song: 256 entries of 64 rows at speed 31, tempo 125.
+  test::XmModulePlan plan = test::toneSong(64, 2, 256);
+  plan.speed = 31;
+  ASSERT_TRUE(test::loadBytes(test::writeXm(plan)));
   renderActive = true;
   ASSERT_TRUE(startRenderThread(path.c_str()));
   EXPECT_FALSE(startRenderThread(path.c_str()));  // one at a time

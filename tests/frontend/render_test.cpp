@@ -124,8 +124,8 @@ TEST_F(RenderMode, FullDeviceIsAWriteError) {
   EXPECT_EQ(f.status, 1);
 }
 
-TEST_F(RenderMode, SigtermEndsAnEndlessRenderWithACompleteFile) {
-  ASSERT_TRUE(writeFile(modulePath(), writeXm(endlessTestSong())));
+TEST_F(RenderMode, SigtermEndsALongRenderWithACompleteFile) {
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
   RunningProgram p(renderRun(StandardInput::openPipe));
   ASSERT_TRUE(p.waitUntil([&] { return fileSize(wavPath()) > 1000000; }, 20000));
   p.signal(SIGTERM);
@@ -137,7 +137,7 @@ TEST_F(RenderMode, SigtermEndsAnEndlessRenderWithACompleteFile) {
 }
 
 TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
-  ASSERT_TRUE(writeFile(modulePath(), writeXm(endlessTestSong())));
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
   TerminalProgram t(renderRun());
   ASSERT_TRUE(t.started());
   ASSERT_TRUE(t.waitFor("press any key to stop rendering...\r\n", 10000));

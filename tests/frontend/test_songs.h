@@ -77,21 +77,19 @@ inline XmModulePlan loudTestSong() {
   return plan;
 }
 
-// One order entry whose pattern ends with a jump back to entry 0 (effect B00)
-// before the song's second entry is ever reached: the end test never fires.
-inline XmModulePlan endlessTestSong() {
+// Eleven hours of song: 256 order entries naming one 64-row pattern, speed
+// 31, tempo 32, a looped note held on channel 0. A render runs far longer
+// than any test waits, so it is stopped from outside.
+inline XmModulePlan longTestSong() {
   XmModulePlan plan;
-  plan.name = "frontend endless";
+  plan.name = "frontend long";
   plan.channelCount = 2;
-  plan.songLength = 2;
-  plan.orderList[0] = 0;
-  plan.orderList[1] = 1;
+  plan.songLength = 256;
+  plan.speed = 31;
+  plan.tempo = 32;
   plan.instruments.push_back(instrumentWith(loopedSaw(40, 60)));
   plan.cell(0, 0, 0) = NoteCell{49, 1, 0, 0, 0};
-  plan.patterns[0].rows = 8;
-  plan.patterns[0].cells.resize(8 * 2);
-  plan.cell(0, 7, 1) = NoteCell{0, 0, 0, 11, 0};
-  plan.cell(1, 0, 0);
+  plan.cell(0, 63, 1);
   return plan;
 }
 

@@ -135,14 +135,14 @@ TEST(XmHeader, BoundaryValuesAreAccepted) {
 TEST(XmHeader, FieldsAreStored) {
   XmModulePlan plan = oneNoteSong();
   plan.name = "abcdefghijklmnopqrstUVW";  // only 20 bytes are in the file
-  plan.songLength = 300;                   // not limited to 256
+  plan.songLength = 300;                   // counts as 256, the order list's size
   plan.restartPosition = 7;
   plan.flags = 0xFFFE;                     // bit 0 clear: Amiga frequencies
   plan.orderList[0] = 0;
   plan.orderList[255] = 9;
   ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_STREQ(song.name, "abcdefghijklmnopqrst");
-  EXPECT_EQ(song.songLength, 300);
+  EXPECT_EQ(song.songLength, 256);
   EXPECT_EQ(song.restartPosition, 7);
   EXPECT_EQ(song.linearFrequencies, 0);
   EXPECT_EQ(song.periodTable, amigaPeriodTable);
@@ -180,6 +180,10 @@ TEST(XmHeader, RestartPositionAboveSongLengthBecomesZero) {
   plan.restartPosition = 5;
   ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.restartPosition, 5);
+  plan.songLength = 300;  // counts as 256
+  plan.restartPosition = 280;
+  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  EXPECT_EQ(song.restartPosition, 0);
 }
 
 TEST(XmHeader, LongerHeaderMovesTheBody) {
