@@ -106,10 +106,13 @@ XmPatternHeader readPatternHeader(ModuleReader& reader) {
   return header;
 }
 
-void leaveAbsent(int n) {
+// An empty pattern keeps no cells but plays the rows its header gives (a
+// short pause is saved as an empty pattern); a count of 0, or one no pattern
+// may have, plays as 64.
+void leaveAbsent(int n, uint16_t rows) {
   std::free(song.patterns[n]);
   song.patterns[n] = nullptr;
-  song.patternRows[n] = kAbsentPatternRows;
+  song.patternRows[n] = rows >= 1 && rows <= kMaxPatternRows ? rows : kAbsentPatternRows;
 }
 
 }  // namespace
@@ -120,7 +123,7 @@ bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
     if (reader.atEnd) return false;
     song.patternRows[n] = header.rows;
     if (header.packedSize == 0) {
-      leaveAbsent(n);
+      leaveAbsent(n, header.rows);
       continue;
     }
     size_t available;
@@ -128,7 +131,7 @@ bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
     if (header.rows > kMaxPatternRows) return false;
     size_t cellCount = static_cast<size_t>(header.rows) * song.channelCount;
     if (cellCount == 0) {
-      leaveAbsent(n);
+      leaveAbsent(n, 0);
       continue;
     }
     const uint64_t unfilled = (cellCount - std::min(cellCount, available)) * sizeof(NoteCell);
@@ -138,7 +141,7 @@ bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
     if (cells == nullptr) return false;
     song.patterns[n] = cells;
     decodePackedCells(packed, available, cells, cellCount);
-    if (allBytesZero(cells, cellCount * sizeof(NoteCell))) leaveAbsent(n);
+    if (allBytesZero(cells, cellCount * sizeof(NoteCell))) leaveAbsent(n, header.rows);
   }
   return true;
 }

@@ -35,7 +35,8 @@ static_assert(sizeof(NoteCell) == 5);
 
 // A pattern is the pair (song.patterns[n], song.patternRows[n]): a block of
 // patternRows[n] x channelCount cells, row by row; null means absent, which
-// plays as 64 empty rows.
+// plays patternRows[n] empty rows: 64 for a pattern the file does not
+// contain, the header's 1..1024 for an XM pattern whose cells are all empty.
 
 struct EnvelopePoint {
   uint16_t tick;

@@ -82,6 +82,11 @@ TEST_F(SongRenderTest, LastPatternIsRenderedWholeAndNothingAfterIt) {
   plan.cell(1, 15, 1) = NoteCell{};  // pattern 1: 64 rows
   load(plan);
   EXPECT_EQ(render().dataSize, ticksOf((8 + 64 + 8) * 6));
+  // An empty pattern of 16 rows, a pause as trackers save it, plays 16 rows.
+  plan.patterns[1].rows = 16;
+  plan.patterns[1].cells.resize(16 * 2);
+  load(plan);
+  EXPECT_EQ(render().dataSize, ticksOf((8 + 16 + 8) * 6));
 }
 
 TEST_F(SongRenderTest, SpeedZeroEndsAfterTheTickThatSetIt) {

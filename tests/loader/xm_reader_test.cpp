@@ -245,16 +245,20 @@ TEST(XmPatterns, HeaderLengthDecidesWhereThePackedDataStart) {
   }
 }
 
-TEST(XmPatterns, PackedSizeZeroGivesAnAbsentPatternOf64Rows) {
-  XmModulePlan plan = oneNoteSong();
-  plan.patterns.resize(2);
-  plan.patterns[0].rows = 32;
-  plan.patterns[0].rawPackedData = std::vector<uint8_t>{};
-  plan.cell(1, 0, 1) = {3, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(plan)));
-  EXPECT_EQ(song.patterns[0], nullptr);
-  EXPECT_EQ(song.patternRows[0], 64);
-  EXPECT_EQ(cellAt(1, 0, 1).note, 3);
+// An empty pattern (a pause) plays the rows its header gives.
+TEST(XmPatterns, PackedSizeZeroGivesAnAbsentPatternOfItsRows) {
+  for (uint16_t rows : {32, 1, 1024}) {
+    XmModulePlan plan = oneNoteSong();
+    plan.patterns.resize(2);
+    plan.patterns[0].rows = rows;
+    plan.patterns[0].rawPackedData = std::vector<uint8_t>{};
+    plan.cell(1, 0, 1) = {3, 0, 0, 0, 0};
+    ASSERT_TRUE(loadBytes(writeXm(plan)));
+    EXPECT_EQ(song.patterns[0], nullptr);
+    EXPECT_EQ(song.patternRows[0], rows);
+    EXPECT_EQ(cellAt(1, 0, 1).note, 3);
+    EXPECT_EQ(song.patternRows[2], 64);  // not in the file
+  }
 }
 
 TEST(XmPatterns, AllZeroCellsAreNotKept) {
@@ -265,7 +269,7 @@ TEST(XmPatterns, AllZeroCellsAreNotKept) {
   plan.patterns[1].cells.assign(40, NoteCell{});
   ASSERT_TRUE(loadBytes(writeXm(plan)));
   EXPECT_EQ(song.patterns[1], nullptr);
-  EXPECT_EQ(song.patternRows[1], 64);
+  EXPECT_EQ(song.patternRows[1], 10);
 }
 
 TEST(XmPatterns, FlagBytesConsumeOnlyTheirFields) {

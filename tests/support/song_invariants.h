@@ -17,7 +17,7 @@ inline std::string songInvariantViolation() {
   if (song.restartPosition > song.songLength) return "restart position above song length";
   for (int n = 0; n < kPatternSlots; ++n) {
     if (song.patterns[n] == nullptr) {
-      if (song.patternRows[n] != kAbsentPatternRows) return "absent pattern without 64 rows";
+      if (song.patternRows[n] < 1 || song.patternRows[n] > 1024) return "absent pattern without 1..1024 rows";
       continue;
     }
     const auto* bytes = reinterpret_cast<const uint8_t*>(song.patterns[n]);
