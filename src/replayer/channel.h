@@ -39,7 +39,7 @@ struct Channel {
   uint8_t vibratoDepth;
   uint8_t tremoloSpeed;
   uint8_t tremoloDepth;
-  uint8_t patternLoopRow;
+  uint16_t patternLoopRow;  // a row of a pattern of up to 1024 rows
   uint8_t patternLoopCount;
   uint8_t volumeSlideMemory;  // shared by 5xy, 6xy, Axy
   uint8_t fineVolumeUpMemory;

@@ -170,7 +170,7 @@ void setVolume(Channel& ch, uint8_t p) {
 
 void patternBreak(Channel&, uint8_t p) {
   const int row = 10 * (p >> 4) + (p & 0x0F);
-  song.breakRow = static_cast<uint8_t>(row < 64 ? row : 0);
+  song.breakRow = static_cast<uint16_t>(row < 64 ? row : 0);
   song.positionJump = 1;
 }
 

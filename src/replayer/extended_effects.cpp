@@ -39,7 +39,7 @@ void vibratoControl(Channel& ch, uint8_t y) {
 // y = 0 marks the loop start; y > 0 jumps back there y times.
 void patternLoop(Channel& ch, uint8_t y) {
   if (y == 0) {
-    ch.patternLoopRow = static_cast<uint8_t>(song.row);
+    ch.patternLoopRow = static_cast<uint16_t>(song.row);
     return;
   }
   if (ch.patternLoopCount == 0) {

@@ -107,7 +107,7 @@ struct Song {
   uint8_t channelCount;
   uint8_t patternDelay;         // row repetitions requested (EEx) plus one; 0 none
   uint8_t patternDelayCounter;  // repetitions of the current row still to come
-  uint8_t breakRow;             // row where the next pattern starts; loop target
+  uint16_t breakRow;            // row where the next pattern starts; loop target (0..1023)
   uint8_t orderList[kOrderEntries];
   uint8_t patternLoopJump;  // 1: jump to breakRow at the end of this row
   uint8_t positionJump;     // 1: go to the next position at the end of this row

@@ -171,11 +171,11 @@ void stepRow() {
 
   if (song.patternLoopJump == 1) {
     song.patternLoopJump = 0;
-    song.row = song.breakRow;  // breakRow keeps its value
+    song.row = static_cast<int16_t>(song.breakRow);  // breakRow keeps its value
   }
 
   if (song.row >= song.patternLength || song.positionJump == 1) {
-    song.row = song.breakRow;
+    song.row = static_cast<int16_t>(song.breakRow);
     song.breakRow = 0;
     song.positionJump = 0;
     int position = static_cast<int16_t>(song.songPosition + 1);

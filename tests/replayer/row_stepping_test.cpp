@@ -76,6 +76,24 @@ TEST_F(RowStepping, PatternLoopPlaysTheRowsAgain) {
                                 {0, 2}, {0, 3}, {0, 4}, {0, 5}}));
 }
 
+// Loop rows past 255 keep all their bits.
+TEST_F(RowStepping, PatternLoopPastRow255ReturnsToItsRow) {
+  for (int r = 0; r < 300; r++) cell(3, r, 3, 300).note = static_cast<uint8_t>(r % 90 + 1);
+  cell(3, 260, 0) = command(14, 0x60);
+  cell(3, 262, 0) = command(14, 0x61);
+  setOrder({3, 0});
+  song.speed = 1;
+  start();
+  const Rows rows = readRows(303);
+  ASSERT_EQ(rows.size(), 303u);
+  EXPECT_EQ(rows[262], (std::pair{0, 262}));
+  EXPECT_EQ(rows[263], (std::pair{0, 260}));
+  EXPECT_EQ(rows[302], (std::pair{0, 299}));
+  // 303 rows played; the next entry starts at the loop row left in breakRow.
+  EXPECT_EQ(song.songPosition, 1);
+  EXPECT_EQ(song.row, 260);
+}
+
 TEST_F(RowStepping, BreakAndLoopOnOneRowStartAtTheLaterWrite) {
   cell(0, 2, 0) = command(14, 0x60);
   cell(0, 4, 0) = command(14, 0x61);
