@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace zv {
@@ -36,6 +38,21 @@ const char usageText[] =
     "\n";
 
 namespace {
+
+// The value of a numeric option, read as atoi reads it (leading white space,
+// one optional sign, decimal digits up to the first other byte; none give 0)
+// but saturated at the int32_t range, where atoi's result is undefined.
+int32_t readNumber(const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (std::isspace(*p)) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  constexpr int64_t kLimit = int64_t{INT32_MAX} + 1;  // the magnitude of INT32_MIN
+  int64_t magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) magnitude = std::min(kLimit, magnitude * 10 + (*p - '0'));
+  if (negative) return static_cast<int32_t>(-magnitude);
+  return static_cast<int32_t>(std::min<int64_t>(magnitude, INT32_MAX));
+}
 
 // Limits a numeric option: values below `lowBelow` become `low`, values from
 // `high` on become `high`.
@@ -82,7 +99,7 @@ void examineArgument(int argc, char** argv, int i, Options& options) {
     if (!option.takesValue) {
       option.apply(options, 0);
     } else if (i + 1 < argc) {
-      option.apply(options, std::atoi(argv[i + 1]));
+      option.apply(options, readNumber(argv[i + 1]));
     }
     return;
   }
