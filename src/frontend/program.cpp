@@ -106,6 +106,19 @@ int renderMode(const Options& options) {
   return 1;
 }
 
+// The module name as the information block shows it: every control byte
+// (0x01-0x1F, 0x7F, 0x80-0x9F) as ".", so that a name cannot clear the
+// screen, move the cursor or retitle the terminal. Ends at the name's zero.
+void printableName(const char* name, char (&shown)[sizeof song.name]) {
+  size_t i = 0;
+  for (; i + 1 < sizeof shown && name[i] != '\0'; ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
+    shown[i] = control ? '.' : name[i];
+  }
+  shown[i] = '\0';
+}
+
 void printInformationBlock(const Options& options) {
   std::printf("Playing, press ESC to stop...\n");
   std::printf("\n");
@@ -118,7 +131,9 @@ void printInformationBlock(const Options& options) {
   std::printf("Mixing amp: %d\n", getAmp());
   std::printf("Mixing volume: %d\n", getMasterVolume());
   std::printf("\n");
-  std::printf("Name: %s\n", song.name);
+  char name[sizeof song.name];
+  printableName(song.name, name);
+  std::printf("Name: %s\n", name);
   std::printf("Channels: %d\n", song.channelCount);
   std::printf("Instruments: %d\n", song.instrumentCount);
   std::printf("Song length: %d (restart pos: %d)\n", song.songLength, song.restartPosition);

@@ -52,7 +52,8 @@ std::vector<StatusLine> statusLines(const std::string& output, size_t from = 0) 
 }
 
 std::string informationBlock(const std::string& frequency, const std::string& interpolation,
-                             const std::string& ramping, int amp, int volume) {
+                             const std::string& ramping, int amp, int volume,
+                             const std::string& name = "frontend live") {
   return "Playing, press ESC to stop...\n"
          "\n"
          "Controls:\n"
@@ -64,7 +65,7 @@ std::string informationBlock(const std::string& frequency, const std::string& in
          "Mixing amp: " + std::to_string(amp) + "\n"
          "Mixing volume: " + std::to_string(volume) + "\n"
          "\n"
-         "Name: frontend live\n"
+         "Name: " + name + "\n"
          "Channels: 4\n"
          "Instruments: 2\n"
          "Song length: 3 (restart pos: 0)\n"
@@ -335,8 +336,14 @@ TEST_F(LivePlay, InformationBlockShowsTheSettingsInForce) {
   EXPECT_EQ(lines.front().patternLength, 64);
   EXPECT_EQ(lines.front().channels, 4);
 
+  // Control bytes of the name reach the terminal as "." (here a screen clear,
+  // a title sequence, an 8-bit control introducer and DEL); others as they are.
+  XmModulePlan named = liveTestSong();
+  named.name = "\x1b[2J\x1b]0;t\x07\x9b\x7f\x01\x1f\xe9\xa0ok";
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(named)));
   deviceSamples(liveRun({"--no-vramp", "-m", "0"}, 1), 44100, &output, true);
-  EXPECT_TRUE(output.starts_with(informationBlock("44100", "On", "Off", 10, 0))) << output;
+  EXPECT_TRUE(output.starts_with(informationBlock("44100", "On", "Off", 10, 0, ".[2J.]0;t.....\xe9\xa0ok")))
+      << output;
 }
 
 // ---------------------------------------------------------------- on a terminal
