@@ -7,7 +7,7 @@
 namespace zv {
 
 // Set while a render runs; cleared by the render when it ends, by a key or by
-// SIGTERM. While set, live output is silent. Lock-free, so a signal handler
+// a terminating signal. While set, live output is silent. Lock-free, so a signal handler
 // may clear it.
 extern std::atomic<bool> renderActive;
 static_assert(std::atomic<bool>::is_always_lock_free);

@@ -7,7 +7,8 @@
 
 namespace zv {
 
-// True while the live status loop runs; cleared by Esc and SIGTERM.
+// True while the live status loop runs; cleared by Esc and by SIGTERM,
+// SIGINT, SIGHUP and SIGQUIT.
 extern std::atomic<bool> running;
 
 // Saves the terminal settings and applies them with ICANON, ISIG and ECHO

@@ -25,13 +25,17 @@ void onTerminate(int) {
   renderActive = false;
 }
 
+// SIGTERM, and the interrupt, quit and hang-up signals sent from outside (a
+// kill from another shell, a closed terminal window), end play or a render
+// cleanly, so the terminal is restored. In raw mode the interrupt and quit
+// keys raise no signal: they are ordinary keys.
 void installSignalHandlers() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = onTerminate;
   action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaction(signalNumber, &action, nullptr);
   // A closed standard output (a pipe whose reader quit) must not kill the
   // program while the terminal is in raw mode; output is then just lost.
   signal(SIGPIPE, SIG_IGN);
@@ -143,7 +147,7 @@ void printInformationBlock(const Options& options) {
 }
 
 // Plays through the audio device with the status line and the keys until Esc
-// or SIGTERM.
+// or a terminating signal.
 int livePlay(const Options& options) {
   if (!startPlayback()) {
     std::printf("Error: Couldn't start the audio system!\n");
@@ -180,7 +184,7 @@ int runProgram(int argc, char** argv) {
     return 1;
   }
   applyOptions(options);
-  // Both run flags are set before the handler exists, so that a SIGTERM
+  // Both run flags are set before the handler exists, so that a signal
   // arriving while playback or the render starts is never overwritten: it
   // ends the status loop at its first pass, or the render before its first tick.
   running = true;

@@ -533,12 +533,17 @@ TEST_F(LivePlayOnTerminal, OtherKeysDoNothing) {
   quitWith("\x1b");
 }
 
-TEST_F(LivePlayOnTerminal, SigtermEndsPlay) {
-  start();
-  term->signal(SIGTERM);
-  EXPECT_EQ(term->finish(10000), 0);
-  EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
-  expectTerminalRestored();
+// Sent from outside (another shell, a closed window), each of these ends
+// play cleanly and leaves the terminal as it was.
+TEST_F(LivePlayOnTerminal, TerminatingSignalsEndPlay) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(sig);
+    start();
+    term->signal(sig);
+    EXPECT_EQ(term->finish(10000), 0);
+    EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
+    expectTerminalRestored();
+  }
 }
 
 }  // namespace

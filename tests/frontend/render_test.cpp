@@ -124,16 +124,20 @@ TEST_F(RenderMode, FullDeviceIsAWriteError) {
   EXPECT_EQ(f.status, 1);
 }
 
-TEST_F(RenderMode, SigtermEndsALongRenderWithACompleteFile) {
+TEST_F(RenderMode, TerminatingSignalsEndALongRenderWithACompleteFile) {
   ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
-  RunningProgram p(renderRun(StandardInput::openPipe));
-  ASSERT_TRUE(p.waitUntil([&] { return fileSize(wavPath()) > 1000000; }, 20000));
-  p.signal(SIGTERM);
-  EXPECT_EQ(p.finish(20000), 0);
-  EXPECT_EQ(p.output(), kRendering);
-  WavFile wav = readWav(wavPath());
-  EXPECT_TRUE(wav.valid);
-  EXPECT_GT(wav.dataSize, 1000000u);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(sig);
+    std::filesystem::remove(wavPath());
+    RunningProgram p(renderRun(StandardInput::openPipe));
+    ASSERT_TRUE(p.waitUntil([&] { return fileSize(wavPath()) > 1000000; }, 20000));
+    p.signal(sig);
+    EXPECT_EQ(p.finish(20000), 0);
+    EXPECT_EQ(p.output(), kRendering);
+    WavFile wav = readWav(wavPath());
+    EXPECT_TRUE(wav.valid);
+    EXPECT_GT(wav.dataSize, 1000000u);
+  }
 }
 
 TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
