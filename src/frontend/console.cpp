@@ -63,14 +63,12 @@ StatusValues readStatusValues() {
 }
 
 // "+" and "-": full global volume, silent channels, the pattern of the order
-// entry `step` away from the current one started at row 0.
+// entry `step` away from the current one started at row 0. All in one hold
+// of the audio lock, so no tick can play the old row with the reset channels.
 void moveSongPosition(int step) {
-  {
-    AudioLock lock;
-    song.globalVolume = 64;
-  }
-  resetChannels();
   AudioLock lock;
+  song.globalVolume = 64;
+  resetChannelsWithLockHeld();
   setPosition(song.songPosition + step, 0);
 }
 

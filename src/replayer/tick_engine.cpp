@@ -232,6 +232,11 @@ void rewindSong() {
 
 void resetChannels() {
   lockAudio();
+  resetChannelsWithLockHeld();
+  unlockAudio();
+}
+
+void resetChannelsWithLockHeld() {
   for (Channel& ch : channels) {
     ch.status = Channel::volumeChanged;
     ch.relativeNote = 0;
@@ -247,7 +252,6 @@ void resetChannels() {
     ch.finalPanning = 128;
     ch.instrument = song.instruments[0];
   }
-  unlockAudio();
 }
 
 }  // namespace zv

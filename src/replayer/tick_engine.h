@@ -32,5 +32,8 @@ void rewindSong();
 // Under the audio lock: the audible state of all 32 channels back to silence
 // and the centre, with the song's instrument 0.
 void resetChannels();
+// The same reset for a caller that already holds the audio lock, so that it
+// can make further changes in the same hold.
+void resetChannelsWithLockHeld();
 
 }  // namespace zv
