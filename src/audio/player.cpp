@@ -105,12 +105,12 @@ void stopPlayback() {
   song.paused = 0;
 }
 
-void restartPlayback() {
+bool restartPlayback() {
   stopPlayback();
   song.patternDelay = 0;
   song.patternDelayCounter = 0;
   setPosition(0, 0);  // the rewind's position step, without its channel reset
-  startPlayback();
+  return startPlayback();
 }
 
 void stopAndResetChannels() {

@@ -17,7 +17,9 @@ bool setupReplayer(int32_t frequency, int32_t bufferSize, bool interpolation, bo
 // device. False without a loaded song, at tempo 0, or on failure.
 bool startPlayback();
 void stopPlayback();
-void restartPlayback();
+// Stops, rewinds to position 0, row 0 (no pattern delay) and starts again;
+// false when the start fails (no device is then open).
+bool restartPlayback();
 void stopAndResetChannels();
 
 void togglePause();

@@ -149,12 +149,12 @@ void printInformationBlock(const Options& options) {
 // Plays through the audio device with the status line and the keys until Esc
 // or a terminating signal.
 int livePlay(const Options& options) {
-  if (!startPlayback()) {
+  // The restart closes and opens the device again, which can fail as well.
+  if (!startPlayback() || !restartPlayback()) {
     std::printf("Error: Couldn't start the audio system!\n");
     freeSong();
     return 1;
   }
-  restartPlayback();
   printInformationBlock(options);
   enterRawMode();
   runStatusLoop();

@@ -240,6 +240,24 @@ TEST_F(LivePlay, SoundLibraryIsLoadedForLivePlayOnly) {
   EXPECT_TRUE(withoutLibrary == withLibrary);
 }
 
+// Live play opens the device twice: at the start and at the restart right
+// after it. A preloaded library fails one of the two opens.
+TEST_F(LivePlay, DeviceThatFailsToOpenAtTheStartOrTheRestartIsReported) {
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  for (int failing : {1, 2}) {
+    SCOPED_TRACE(failing);
+    ProgramRun r = liveRun({}, 1);
+    r.environment.push_back({"LD_PRELOAD", ZELVIX_FAILING_AUDIO_OPEN});
+    r.environment.push_back({"ZELVIX_TEST_FAILING_OPEN", std::to_string(failing)});
+    // The sanitizer runtime wants to be loaded first; the preloaded library is harmless.
+    r.environment.push_back(
+        {"ASAN_OPTIONS", std::string(asanOptions != nullptr ? asanOptions : "") + ":verify_asan_link_order=0"});
+    Finished f = runToEnd(r, 20000);
+    EXPECT_EQ(f.output, "Error: Couldn't start the audio system!\n");
+    EXPECT_EQ(f.status, 1);
+  }
+}
+
 // Interpolation uses the mixing accumulator's lower half, which restarts with
 // every mixing call; the render makes one call per tick, live play one per
 // stretch between tick and buffer boundaries. The two agree to the bit when
