@@ -25,7 +25,15 @@ constexpr int kStandardInput = 0;
 termios savedSettings{};
 termios rawSettings{};
 bool rawModeEntered = false;
+// Standard input is a terminal whose foreground is another process group (a
+// job started with "&"): setting it up would stop the program with SIGTTOU
+// and reading it with SIGTTIN, so it is left alone, as a non-terminal is.
+bool terminalLeftAlone = false;
 int32_t pendingKey = -1;
+
+bool terminalOfAnotherProcessGroup() {
+  return isatty(kStandardInput) && tcgetpgrp(kStandardInput) != getpgrp();
+}
 
 // One byte from a terminal in raw mode, without waiting: VMIN 0 for the moment
 // of the read.
@@ -75,6 +83,9 @@ void moveSongPosition(int step) {
 }  // namespace
 
 void enterRawMode() {
+  pendingKey = -1;
+  terminalLeftAlone = terminalOfAnotherProcessGroup();
+  if (terminalLeftAlone) return;
   tcgetattr(kStandardInput, &savedSettings);
   rawSettings = savedSettings;
   rawSettings.c_lflag &= ~(ICANON | ISIG | ECHO);
@@ -82,16 +93,17 @@ void enterRawMode() {
   rawSettings.c_cc[VTIME] = 0;
   tcsetattr(kStandardInput, TCSANOW, &rawSettings);
   rawModeEntered = true;
-  pendingKey = -1;
 }
 
 void restoreTerminal() {
+  if (terminalLeftAlone) return;
   tcsetattr(kStandardInput, TCSANOW, &savedSettings);
   rawModeEntered = false;
 }
 
 bool keyPressed() {
   if (pendingKey != -1) return true;
+  if (terminalLeftAlone) return false;
   unsigned char byte = 0;
   ssize_t n = (rawModeEntered && isatty(kStandardInput)) ? readFromRawTerminal(&byte)
                                                           : readIfReady(&byte);

@@ -13,13 +13,16 @@ extern std::atomic<bool> running;
 
 // Saves the terminal settings and applies them with ICANON, ISIG and ECHO
 // cleared, VMIN 1, VTIME 0; empties the read-ahead key. Without a terminal
-// the calls fail without effect.
+// the calls fail without effect. A terminal whose foreground process group
+// is not the program's (started in the background) is left alone: no raw
+// mode, no key polling, nothing to restore.
 void enterRawMode();
 // Applies the settings saved by enterRawMode.
 void restoreTerminal();
 // True if a key byte is available, without waiting: in raw mode on a terminal
 // by a read with VMIN 0; otherwise (a pipe, a file, no raw mode) only when a
-// zero-timeout poll says a read would not wait. End of input is no key.
+// zero-timeout poll says a read would not wait. End of input is no key;
+// a terminal left alone never has a key.
 bool keyPressed();
 // The next key byte (128..255 come out negative): the one keyPressed read
 // ahead, else a waiting read; 0 when the read fails.

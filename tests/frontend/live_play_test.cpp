@@ -369,8 +369,8 @@ TEST_F(LivePlay, InformationBlockShowsTheSettingsInForce) {
 class LivePlayOnTerminal : public LivePlay {
  protected:
   // Starts live play at real-time pace and waits for the first status line.
-  void start(std::vector<std::string> options = {}) {
-    term = std::make_unique<TerminalProgram>(liveRun(std::move(options), -1));
+  void start(std::vector<std::string> options = {}, bool inBackground = false) {
+    term = std::make_unique<TerminalProgram>(liveRun(std::move(options), -1), inBackground);
     ASSERT_TRUE(term->started());
     ASSERT_TRUE(term->waitUntil([&] { return !statusLines(term->output()).empty(); }, 20000))
         << term->output();
@@ -562,6 +562,26 @@ TEST_F(LivePlayOnTerminal, TerminatingSignalsEndPlay) {
     EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
     expectTerminalRestored();
   }
+}
+
+// Started with "&", live play leaves the terminal alone: it stays in its own
+// settings, keys typed are not read (a read would stop the program with
+// SIGTTIN, so Esc cannot quit), the status line is still drawn, and SIGTERM
+// ends play as in the foreground.
+TEST_F(LivePlayOnTerminal, InTheBackgroundPlaysWithoutTouchingTheTerminal) {
+  start({}, true);
+  const size_t from = term->output().size();
+  term->type("\x1b");
+  term->pause(400);
+  EXPECT_EQ(waitpid(term->pid(), nullptr, WNOHANG), 0);
+  EXPECT_GE(statusLines(term->output(), from).size(), 2u);
+  termios before = term->settingsBefore();
+  termios during = term->settings();
+  EXPECT_EQ(0, std::memcmp(&before, &during, sizeof before));
+  term->signal(SIGTERM);
+  EXPECT_EQ(term->finish(10000), 0);
+  EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
+  expectTerminalRestored();
 }
 
 }  // namespace

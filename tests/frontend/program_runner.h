@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -178,14 +179,55 @@ inline Finished runWith(std::vector<std::string> args) {
   return runToEnd(run);
 }
 
+// The exit status of a TerminalProgram run in the background whose program
+// was stopped by the terminal (SIGTTOU or SIGTTIN), as a shell reports a job
+// "Stopped (tty output)".
+constexpr int kStoppedByTerminal = 99;
+
+namespace detail {
+inline pid_t backgroundJob = -1;
+inline void forwardToJob(int sig) { kill(backgroundJob, sig); }
+
+// In the terminal's session leader, which stays in the foreground process
+// group as a shell does: runs zelvix as a job in a process group of its own,
+// forwards the terminating signals to it and exits with its status, or with
+// kStoppedByTerminal (after killing it) when the terminal stops it.
+[[noreturn]] inline void runAsBackgroundJob(const ProgramRun& run) {
+  backgroundJob = fork();
+  if (backgroundJob == 0) {
+    setpgid(0, 0);
+    signal(SIGTTOU, SIG_DFL);
+    signal(SIGTTIN, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execZelvix(run);
+  }
+  setpgid(backgroundJob, backgroundJob);
+  struct sigaction forward {};
+  forward.sa_handler = forwardToJob;
+  sigemptyset(&forward.sa_mask);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaction(sig, &forward, nullptr);
+  int wstatus = 0;
+  while (waitpid(backgroundJob, &wstatus, WUNTRACED) == -1 && errno == EINTR) {}
+  if (WIFSTOPPED(wstatus)) {
+    kill(backgroundJob, SIGKILL);
+    _exit(kStoppedByTerminal);
+  }
+  _exit(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 126);
+}
+}  // namespace detail
+
 // A running zelvix on a pseudo-terminal: its standard input, output and error
 // are the terminal's slave side; the test reads and types on the master side.
 class TerminalProgram {
  public:
   // The terminal starts with the kernel's default (cooked) settings. The test
   // keeps a slave descriptor open itself, so the terminal's settings outlive
-  // the program and can be compared after it has exited.
-  explicit TerminalProgram(const ProgramRun& run) {
+  // the program and can be compared after it has exited. `inBackground`
+  // runs it as `zelvix ... &` from an interactive shell: not in the
+  // terminal's foreground process group (see detail::runAsBackgroundJob).
+  explicit TerminalProgram(const ProgramRun& run, bool inBackground = false) {
     winsize size{24, 120, 0, 0};
     if (openpty(&masterFd_, &slaveFd_, nullptr, nullptr, &size) != 0) return;
     tcgetattr(slaveFd_, &settingsBefore_);
@@ -193,6 +235,7 @@ class TerminalProgram {
     if (pid_ == 0) {
       close(masterFd_);
       if (login_tty(slaveFd_) != 0) _exit(125);
+      if (inBackground) detail::runAsBackgroundJob(run);
       execZelvix(run);
     }
   }

@@ -170,5 +170,33 @@ TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
   EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
 }
 
+// Started with "&" from an interactive shell, the render leaves the terminal
+// alone (setting it up would stop the program with SIGTTOU, reading a key
+// with SIGTTIN) and runs to its end; SIGTERM still stops a long one.
+TEST_F(RenderMode, InTheBackgroundRendersWithoutTouchingTheTerminal) {
+  TerminalProgram t(renderRun(), true);
+  ASSERT_TRUE(t.started());
+  EXPECT_EQ(t.finish(30000), 0);
+  EXPECT_EQ(t.output(), "Rendering to WAV. If stuck forever, press any key to stop rendering...\r\n");
+  WavFile wav = readWav(wavPath());
+  EXPECT_TRUE(wav.valid);
+  EXPECT_EQ(wav.dataSize, 3u * 64 * 3 * 441 * 4);
+  termios before = t.settingsBefore();
+  termios after = t.settings();
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
+  TerminalProgram l(renderRun(), true);
+  ASSERT_TRUE(l.waitUntil([&] { return fileSize(wavPath()) > 1000000; }, 20000));
+  l.type("q");  // not read: the key would stop a render in the foreground
+  l.pause(300);
+  EXPECT_EQ(waitpid(l.pid(), nullptr, WNOHANG), 0);
+  l.signal(SIGTERM);
+  EXPECT_EQ(l.finish(20000), 0);
+  EXPECT_TRUE(readWav(wavPath()).valid);
+  after = l.settings();
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+}
+
 }  // namespace
 }  // namespace zv::test
