@@ -33,7 +33,7 @@ std::string outputPath() {
   return path;
 }
 
-// Songs that never end by the end test stop after this much audio.
+// Songs longer than this stop after this much audio.
 constexpr uint32_t kMaxRenderBytes = 600u * 44100 * 4;
 
 // One iteration: a fresh set-up as the program makes it (load untimed), then
