@@ -146,13 +146,17 @@ TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
   ASSERT_TRUE(t.started());
   ASSERT_TRUE(t.waitFor("press any key to stop rendering...\r\n", 10000));
   ASSERT_TRUE(t.waitUntil([&] { return fileSize(wavPath()) > 100000; }, 10000));
-  // Raw mode clears ICANON, ISIG and ECHO and leaves every other setting; VMIN
-  // is 0 only for the moment of a poll, so a reading that catches it is taken again.
-  termios raw = t.settings();
-  for (int i = 0; i < 5 && raw.c_cc[VMIN] != 1; ++i) {
-    t.pause(20);
-    raw = t.settings();
-  }
+  // Raw mode clears ICANON, ISIG and ECHO and leaves every other setting. The
+  // render thread writes before the main thread sets raw mode, so that is
+  // waited for; VMIN is 0 only for the moment of a poll, so a reading that
+  // catches it is taken again.
+  termios raw{};
+  ASSERT_TRUE(t.waitUntil(
+      [&] {
+        raw = t.settings();
+        return (raw.c_lflag & ICANON) == 0 && raw.c_cc[VMIN] == 1;
+      },
+      10000));
   termios expected = t.settingsBefore();
   expected.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO);
   expected.c_cc[VMIN] = 1;
