@@ -241,18 +241,21 @@ TEST_F(LivePlay, SoundLibraryIsLoadedForLivePlayOnly) {
 }
 
 // Live play opens the device twice: at the start and at the restart right
-// after it. A preloaded library fails one of the two opens.
+// after it. A stand-in for the SDL library fails one of the two opens.
 TEST_F(LivePlay, DeviceThatFailsToOpenAtTheStartOrTheRestartIsReported) {
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  auto failingOpen = [&](int failing) {
+    ProgramRun r = liveRun({}, 1);
+    r.environment.push_back({"ZELVIX_SDL_LIBRARY", ZELVIX_FAILING_AUDIO_OPEN});
+    r.environment.push_back({"ZELVIX_TEST_FAILING_OPEN", std::to_string(failing)});
+    return r;
+  };
+  // With no open failing, the stand-in plays as the real library does.
+  std::string output;
+  std::vector<int16_t> played = deviceSamples(failingOpen(3), 44100, &output);
+  EXPECT_GE(played.size() - firstSound(played), 22050u);
   for (int failing : {1, 2}) {
     SCOPED_TRACE(failing);
-    ProgramRun r = liveRun({}, 1);
-    r.environment.push_back({"LD_PRELOAD", ZELVIX_FAILING_AUDIO_OPEN});
-    r.environment.push_back({"ZELVIX_TEST_FAILING_OPEN", std::to_string(failing)});
-    // The sanitizer runtime wants to be loaded first; the preloaded library is harmless.
-    r.environment.push_back(
-        {"ASAN_OPTIONS", std::string(asanOptions != nullptr ? asanOptions : "") + ":verify_asan_link_order=0"});
-    Finished f = runToEnd(r, 20000);
+    Finished f = runToEnd(failingOpen(failing), 20000);
     EXPECT_EQ(f.output, "Error: Couldn't start the audio system!\n");
     EXPECT_EQ(f.status, 1);
   }
