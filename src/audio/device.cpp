@@ -55,6 +55,11 @@ void closeAudioDevice() {
 
 bool audioDeviceOpen() { return deviceId != 0; }
 
+bool audioDeviceLost() {
+  SDL_AudioDeviceID id = deviceId;
+  return id != 0 && sdl->SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+}
+
 void audioCallback(void*, uint8_t* stream, int byteCount) {
   fillOutputBuffer(reinterpret_cast<int16_t*>(stream), byteCount / 4);
 }

@@ -24,6 +24,11 @@ void closeAudioDevice();
 // True while a device is open.
 bool audioDeviceOpen();
 
+// True when the open device has stopped for good: the sound server went away
+// or the device was removed. SDL then calls the callback at the device's pace
+// and discards what it makes. False while no device is open.
+bool audioDeviceLost();
+
 // SDL's callback: fills `byteCount` bytes (byteCount / 4 frames) through
 // fillOutputBuffer.
 void audioCallback(void* userData, uint8_t* stream, int byteCount);

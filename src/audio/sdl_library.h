@@ -12,6 +12,7 @@
   X(SDL_LockAudioDevice)       \
   X(SDL_UnlockAudioDevice)     \
   X(SDL_CloseAudioDevice)      \
+  X(SDL_GetAudioDeviceStatus)  \
   X(SDL_Quit)
 
 namespace zv {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "audio/device.h"
 #include "audio/player.h"
 #include "core/audio_lock.h"
 #include "mixer/voices.h"
@@ -148,7 +149,7 @@ void runStatusLoop() {
     if (keyPressed()) handleKey(readKey());
     printStatusLine();
     sleepMilliseconds(100);
-  } while (running);
+  } while (running && !audioDeviceLost());
 }
 
 }  // namespace zv

@@ -37,7 +37,7 @@ void handleKey(int key);
 // values are read together under the audio lock.
 void printStatusLine();
 // One key at most, one status line, 100 ms; again while `running` is set
-// (at least one pass).
+// and the audio device has not been lost (at least one pass).
 void runStatusLoop();
 
 }  // namespace zv

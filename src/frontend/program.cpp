@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/device.h"
 #include "audio/player.h"
 #include "audio/wav_render.h"
 #include "frontend/console.h"
@@ -146,8 +147,8 @@ void printInformationBlock(const Options& options) {
   std::fflush(stdout);
 }
 
-// Plays through the audio device with the status line and the keys until Esc
-// or a terminating signal.
+// Plays through the audio device with the status line and the keys until Esc,
+// a terminating signal or the loss of the device.
 int livePlay(const Options& options) {
   // The restart closes and opens the device again, which can fail as well.
   if (!startPlayback() || !restartPlayback()) {
@@ -158,12 +159,15 @@ int livePlay(const Options& options) {
   printInformationBlock(options);
   enterRawMode();
   runStatusLoop();
+  // A device lost during play (the sound server quit) ends play as Esc does,
+  // but the status tells that it did not end by request.
+  const bool lost = audioDeviceLost();
   restoreTerminal();
   std::printf("\n");
   stopPlayback();
   freeSong();
   std::printf("Playback stopped.\n");
-  return 0;
+  return lost ? 1 : 0;
 }
 
 }  // namespace
