@@ -1,5 +1,8 @@
 #include "audio/device.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -18,6 +21,21 @@ std::atomic<SDL_AudioDeviceID> deviceId{0};
 void lockDevice() { sdl->SDL_LockAudioDevice(deviceId); }
 void unlockDevice() { sdl->SDL_UnlockAudioDevice(deviceId); }
 const AudioLockImplementation deviceLock{lockDevice, unlockDevice};
+
+// Cleared at every open; the callback's first call on the new device's thread sets it.
+std::atomic<bool> soundThreadRaised{false};
+
+// A sound thread that waits behind other work for longer than the server's
+// buffer lasts is a dropout, and a nice level counts only among the programs
+// of one session. So the callback thread asks for real-time scheduling, at
+// the lowest priority: ahead of every ordinary thread, behind the sound
+// server's own real-time threads. Where that is not allowed (no privilege,
+// no real-time limit) it keeps what SDL gave it.
+void raiseSoundThreadPriority() {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_RR);
+  pthread_setschedparam(pthread_self(), SCHED_RR, &param);
+}
 }  // namespace
 
 bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
@@ -34,6 +52,7 @@ bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   want.channels = 2;
   want.samples = static_cast<Uint16>(bufferSize);
   want.callback = audioCallback;
+  soundThreadRaised = false;
   deviceId = sdl->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (deviceId == 0) return false;
   installAudioLock(&deviceLock);
@@ -61,6 +80,7 @@ bool audioDeviceLost() {
 }
 
 void audioCallback(void*, uint8_t* stream, int byteCount) {
+  if (!soundThreadRaised.exchange(true)) raiseSoundThreadPriority();
   fillOutputBuffer(reinterpret_cast<int16_t*>(stream), byteCount / 4);
 }
 
