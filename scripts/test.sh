@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds zelvix twice (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test suite
-# in both builds; after the optimised build's tests, checks the install
-# target, the manual pages and the Debian package (scripts/package_check.sh);
-# then runs the live-play tests (main thread and sound thread sharing the
-# replayer) in a ThreadSanitizer build; then a load, render and release under
-# valgrind's memcheck, and each fuzz target for a bounded time (FUZZ_SECONDS,
-# default 60; scripts/fuzz.sh).
+# in both builds (the live-play tests through a private sound server run one
+# at a time, as they time the sound under load); after the optimised build's
+# tests, checks the install target, the manual pages and the Debian package
+# (scripts/package_check.sh); then runs the live-play tests (main thread and
+# sound thread sharing the replayer) in a ThreadSanitizer build; then a load,
+# render and release under valgrind's memcheck, and each fuzz target for a
+# bounded time (FUZZ_SECONDS, default 60; scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install_deps.sh
+# The live-play tests play through a private PulseAudio server and record it.
+scripts/install_deps.sh pulseaudio pulseaudio-utils
 jobs="$(nproc)"
 scripts/check_layers.sh
 # The layer check itself must catch an upward include planted in a copy of src/.

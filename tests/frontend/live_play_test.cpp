@@ -7,11 +7,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "frontend/program_runner.h"
+#include "frontend/sound_server.h"
 #include "frontend/test_songs.h"
 
 namespace zv::test {
@@ -88,7 +94,8 @@ class LivePlay : public ::testing::Test {
     ASSERT_FALSE(dir.path().empty());
     ASSERT_TRUE(writeFile(modulePath(), writeXm(liveTestSong())));
   }
-  // A sanitizer build of the program reports races and faults on standard error.
+  // A sanitizer build of the program reports races and faults on standard
+  // error, which every run of a test adds to one file.
   void TearDown() override {
     std::vector<uint8_t> errors = readFile(dir / "stderr.txt");
     std::string text(errors.begin(), errors.end());
@@ -373,7 +380,10 @@ class LivePlayOnTerminal : public LivePlay {
  protected:
   // Starts live play at real-time pace and waits for the first status line.
   void start(std::vector<std::string> options = {}, bool inBackground = false) {
-    term = std::make_unique<TerminalProgram>(liveRun(std::move(options), -1), inBackground);
+    startRun(liveRun(std::move(options), -1), inBackground);
+  }
+  void startRun(const ProgramRun& run, bool inBackground = false) {
+    term = std::make_unique<TerminalProgram>(run, inBackground);
     ASSERT_TRUE(term->started());
     ASSERT_TRUE(term->waitUntil([&] { return !statusLines(term->output()).empty(); }, 20000))
         << term->output();
@@ -585,6 +595,397 @@ TEST_F(LivePlayOnTerminal, InTheBackgroundPlaysWithoutTouchingTheTerminal) {
   EXPECT_EQ(term->finish(10000), 0);
   EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
   expectTerminalRestored();
+}
+
+// ---------------------------------------------------------- through a sound server
+
+// A stretch of a recording that equals the device stream sample for sample:
+// recording[from, to) == device[from + shift, to + shift).
+struct Stretch {
+  size_t from, to;
+  long long shift;
+  long long deviceFrom() const { return static_cast<long long>(from) + shift; }
+  long long deviceTo() const { return static_cast<long long>(to) + shift; }
+};
+
+struct Comparison {
+  std::vector<Stretch> stretches;  // in recording order
+  size_t unmatchedSound = 0;       // non-zero recorded samples outside every stretch
+};
+
+// Cuts `recording` into the stretches that equal the device stream: each is
+// found from a window at its first sound and grown both ways as far as it
+// matches, so a gap (inserted silence, a missing or a repeated stretch)
+// starts a new one.
+Comparison compareWithDevice(const std::vector<int16_t>& recording, const std::vector<int16_t>& device) {
+  constexpr size_t kWindow = 512;  // samples
+  auto nextSound = [&](size_t from) {
+    while (from < recording.size() && recording[from] == 0) ++from;
+    return from - from % 2;  // a frame's left sample
+  };
+  Comparison c;
+  size_t grownTo = 0;
+  size_t at = nextSound(0);
+  while (at + kWindow <= recording.size()) {
+    const auto window = recording.begin() + static_cast<long>(at);
+    const std::boyer_moore_horspool_searcher searcher(window, window + kWindow);
+    std::optional<Stretch> best;
+    auto found = std::search(device.begin(), device.end(), searcher);
+    for (int candidates = 0; found != device.end() && candidates < 16; ++candidates) {
+      const long long shift = (found - device.begin()) - static_cast<long long>(at);
+      if (shift % 2 == 0) {
+        size_t to = at;
+        while (to < recording.size() && static_cast<long long>(to) + shift < static_cast<long long>(device.size()) &&
+               recording[to] == device[static_cast<size_t>(static_cast<long long>(to) + shift)]) {
+          ++to;
+        }
+        if (!best || to > best->to) best = Stretch{at, to, shift};
+      }
+      found = std::search(found + 1, device.end(), searcher);
+    }
+    if (!best) {
+      for (size_t i = at; i < at + kWindow; ++i) c.unmatchedSound += recording[i] != 0;
+      at = nextSound(at + kWindow);
+      continue;
+    }
+    while (best->from > grownTo && best->deviceFrom() > 0 &&
+           recording[best->from - 1] == device[static_cast<size_t>(best->deviceFrom() - 1)]) {
+      --best->from;
+    }
+    c.stretches.push_back(*best);
+    grownTo = best->to;
+    at = nextSound(grownTo);
+  }
+  for (size_t i = at; i < recording.size(); ++i) c.unmatchedSound += recording[i] != 0;
+  return c;
+}
+
+// What the server's log tells of the program's streams.
+struct ServerReport {
+  std::vector<std::string> requested, granted;  // each stream's latency, "23.22" (ms)
+  size_t streamsCreated = 0, streamsFreed = 0;
+  size_t playbackUnderruns = 0;  // the last stream ran dry and went on later
+  size_t recorderOverruns = 0;   // the recorder fell behind and data was dropped
+};
+
+ServerReport readServerLog(const std::string& log) {
+  ServerReport r;
+  for (size_t at = log.find("Requested tlength="); at != std::string::npos;
+       at = log.find("Requested tlength=", at + 1)) {
+    r.requested.push_back(log.substr(at + 18, log.find(' ', at + 18) - at - 18));
+  }
+  // Playback streams' totals read "Final latency T ms = S ms + 2*M ms + D ms".
+  for (size_t at = log.find("Final latency "); at != std::string::npos; at = log.find("Final latency ", at + 1)) {
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    if (line.find(" 2*") != std::string::npos) r.granted.push_back(line.substr(14, line.find(' ', 14) - 14));
+  }
+  r.streamsCreated = occurrences(log, "Created input ");
+  r.streamsFreed = occurrences(log, "Freeing input ");
+  // Every stream starts by ending the underrun of its empty buffer.
+  const size_t last = log.rfind("Created input ");
+  if (last != std::string::npos) {
+    const size_t ends = occurrences(log.substr(last), "Requesting rewind due to end of underrun.");
+    r.playbackUnderruns = ends > 0 ? ends - 1 : 0;
+  }
+  r.recorderOverruns = occurrences(log, "Failed to push data into queue") + occurrences(log, "Delay queue overflow");
+  return r;
+}
+
+// True when a thread of `pid` runs with real-time scheduling (policy field of /proc's stat).
+bool hasRealTimeThread(pid_t pid) {
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::vector<uint8_t> bytes = readFile(task.path().string() + "/stat");
+    std::string stat(bytes.begin(), bytes.end());
+    // After the name in parentheses come the fields from the third on; the policy is the 41st.
+    std::istringstream after(stat.substr(stat.rfind(')') + 1));
+    std::vector<std::string> fields{std::istream_iterator<std::string>(after), std::istream_iterator<std::string>()};
+    if (fields.size() > 38 && (fields[38] == "1" || fields[38] == "2")) return true;  // SCHED_FIFO, SCHED_RR
+  }
+  return false;
+}
+
+std::string milliseconds(int frames, int rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", 1000.0 * frames / rate);
+  return text;
+}
+
+// Processes that keep the machine busy until the object goes: each spins,
+// or renders a module to WAV again and again (computing, allocating and
+// writing files).
+class MachineLoad {
+ public:
+  void spin(int count) {
+    for (int i = 0; i < count; ++i) {
+      pid_t pid = fork();
+      if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        volatile unsigned n = 0;
+        for (;;) n = n + 1;
+      }
+      groups_.push_back(pid);
+    }
+  }
+  void renderAgainAndAgain(const std::vector<std::string>& modules) {
+    for (const std::string& module : modules) {
+      groups_.push_back(spawnWith({"sh", "-c", "while :; do \"$0\" \"$1\" --render-to-wav; done", ZELVIX_EXECUTABLE,
+                                   module},
+                                  {"PATH=/usr/bin:/bin"}, "/dev/null", "/dev/null", true));
+    }
+  }
+  ~MachineLoad() {
+    for (pid_t pid : groups_) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+
+ private:
+  std::vector<pid_t> groups_;
+};
+
+// Live play through a private PulseAudio server, as on a desktop, with the
+// sink's monitor recorded: what the server receives is compared sample for
+// sample with what the disk driver receives for the same options.
+class LivePlayThroughServer : public LivePlayOnTerminal {
+ protected:
+  // A server with its sink at `rate`; fails the test, with the reason, when
+  // none can be started.
+  void startServer(int rate) {
+    server.reset();
+    server = std::make_unique<SoundServer>(rate);
+    ASSERT_EQ(server->failure(), "") << "no sound server for the live-play tests";
+  }
+
+  ProgramRun serverRun(std::vector<std::string> options, const std::string& module = "") const {
+    ProgramRun r;
+    r.args = {module.empty() ? modulePath() : module};
+    r.args.insert(r.args.end(), options.begin(), options.end());
+    r.environment = server->clientEnvironment();
+    r.environment.push_back({"SDL_AUDIODRIVER", "pulseaudio"});
+    r.errorPath = dir / "stderr.txt";
+    // A sanitizer build reports SDL's sound-server driver and the PulseAudio
+    // client library too: operations its hotplug thread never frees, and
+    // accesses the library orders with its own means. Those are not zelvix's.
+    for (const auto& [variable, file, text] :
+         {std::tuple{"LSAN_OPTIONS", "leaks.supp", "leak:libpulse.so\n"},
+          std::tuple{"TSAN_OPTIONS", "races.supp", "race:libpulsecommon\nrace:libpulse.so\n"}}) {
+      writeFile(dir / file, std::vector<uint8_t>(text, text + std::strlen(text)));
+      const char* given = std::getenv(variable);
+      r.environment.push_back(
+          {variable, (given != nullptr ? std::string(given) + ":" : "") + "suppressions=" + dir / file});
+    }
+    return r;
+  }
+
+  // At least `seconds` of the disk driver's stream past its first sound, for
+  // the same options.
+  std::vector<int16_t> diskStream(std::vector<std::string> options, int rate, double seconds,
+                                  const std::string& module = "") {
+    ProgramRun r = liveRun(std::move(options), 1);
+    if (!module.empty()) r.args[0] = module;
+    return deviceSamples(r, static_cast<long long>(seconds * rate) * 4);
+  }
+
+  // The server still runs and answers, and none of the program's streams is left.
+  void expectServerUnharmed() {
+    EXPECT_TRUE(server->answers()) << server->log();
+    ServerReport report = readServerLog(server->log());
+    EXPECT_GE(report.streamsCreated, 1u);
+    EXPECT_EQ(report.streamsCreated, report.streamsFreed);
+  }
+
+  // The program's lock and callback timing, when it is a measuring build.
+  std::string timingReport() {
+    std::vector<uint8_t> bytes = readFile(dir / "stderr.txt");
+    std::string text(bytes.begin(), bytes.end());
+    size_t at = text.rfind("audio lock: ");
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+  }
+
+  std::unique_ptr<SoundServer> server;
+};
+
+// The recording may start in the opening silence or a little into the
+// stream; from there on it holds the program's stream sample for sample until
+// the end of play. The server grants every stream the latency of one buffer,
+// as asked. Without interpolation the buffer size cannot change a sample;
+// with it, it can, which a capture made with half the buffer shows. SIGTERM
+// ends play with the closing line and status 0, and the server runs on.
+TEST_F(LivePlayThroughServer, ReceivesExactlyWhatTheDeviceReceives) {
+  struct Case {
+    std::vector<std::string> options;
+    int rate, bufferFrames;
+  };
+  const Case cases[] = {
+      {{}, 44100, 1024},
+      {{"-f", "48000", "-b", "512", "-m", "128", "--no-intrp"}, 48000, 512},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bufferFrames) + " frames");
+    ASSERT_NO_FATAL_FAILURE(startServer(c.rate));
+    std::vector<int16_t> recording;
+    {
+      MonitorRecorder recorder(*server);
+      ASSERT_EQ(recorder.failure(), "");
+      RunningProgram p(serverRun(c.options));
+      ASSERT_TRUE(p.waitUntil([&] { return p.output().find("- STATUS -\n") != std::string::npos; }, 20000))
+          << p.output();
+      p.waitUntil([] { return false; }, 3000);
+      p.signal(SIGTERM);
+      EXPECT_EQ(p.finish(20000), 0);
+      EXPECT_TRUE(p.output().ends_with(std::string("\n") + kStopped)) << p.output();
+      recording = recorder.stop();
+    }
+    const std::string timing = timingReport();
+    expectServerUnharmed();
+    ServerReport report = readServerLog(server->log());
+    const std::string asked = milliseconds(c.bufferFrames, c.rate);
+    EXPECT_EQ(report.requested, std::vector<std::string>(report.streamsCreated, asked));
+    EXPECT_EQ(report.granted, std::vector<std::string>(report.streamsCreated, asked));
+
+    std::vector<int16_t> device = diskStream(c.options, c.rate, 6);
+    Comparison m = compareWithDevice(recording, device);
+    ASSERT_EQ(m.stretches.size(), 1u);
+    EXPECT_EQ(m.unmatchedSound, 0u);
+    const Stretch& s = m.stretches.front();
+    // The monitor misses up to a buffer or so of the stream's first frames
+    // (0 to 640 seen), depending on when the sink takes the new stream in.
+    EXPECT_LE(s.deviceFrom(), static_cast<long long>(firstSound(device)) + 4 * c.bufferFrames);
+    EXPECT_GT(s.to - s.from, static_cast<size_t>(2 * c.rate * 2));  // over 2 s
+    std::printf("[ server ] %d Hz, %d frames: recording %.3f s; it equals the device stream from its frame %lld "
+                "for %zu frames (%.3f s), and is silent before and after; %s\n",
+                c.rate, c.bufferFrames, recording.size() / 2.0 / c.rate, s.deviceFrom() / 2, (s.to - s.from) / 2,
+                (s.to - s.from) / 2.0 / c.rate, timing.c_str());
+    if (c.options.empty()) {
+      const std::string half = std::to_string(c.bufferFrames / 2);
+      Comparison other = compareWithDevice(recording, diskStream({"-b", half}, c.rate, 6));
+      EXPECT_GT(other.stretches.size(), 1u);
+      std::printf("[ server ] against a capture with %s-frame buffers the recording breaks into %zu stretches\n",
+                  half.c_str(), other.stretches.size());
+    }
+  }
+}
+
+// Space makes whole buffers of silence; the stream then goes on from the
+// sample where it stopped. Esc ends play and leaves the server running.
+TEST_F(LivePlayThroughServer, SpaceSilencesAndResumesWhereItStopped) {
+  ASSERT_NO_FATAL_FAILURE(startServer(44100));
+  std::vector<int16_t> recording;
+  {
+    MonitorRecorder recorder(*server);
+    ASSERT_EQ(recorder.failure(), "");
+    ASSERT_NO_FATAL_FAILURE(startRun(serverRun({})));
+    term->pause(1000);
+    term->type(" ");
+    ASSERT_TRUE(waitForLine(0, [](const StatusLine& l) { return l.paused; }, 3000));
+    term->pause(1000);
+    size_t from = term->output().size();
+    term->type(" ");
+    ASSERT_TRUE(waitForLine(from, [](const StatusLine& l) { return !l.paused; }, 3000));
+    term->pause(1000);
+    quitWith("\x1b");
+    recording = recorder.stop();
+  }
+  expectServerUnharmed();
+  std::vector<int16_t> device = diskStream({}, 44100, 6);
+  Comparison m = compareWithDevice(recording, device);
+  ASSERT_EQ(m.stretches.size(), 2u);
+  EXPECT_EQ(m.unmatchedSound, 0u);
+  const Stretch& before = m.stretches[0];
+  const Stretch& after = m.stretches[1];
+  EXPECT_EQ(after.deviceFrom(), before.deviceTo());
+  const size_t silence = after.from - before.to;
+  EXPECT_EQ(silence % (2 * 1024), 0u) << silence;
+  EXPECT_GT(silence, 2u * 44100 / 2);
+  std::printf("[ server ] pause: recording %.3f s; %.3f s of the stream, %zu silent frames, then the stream "
+              "from the next frame for %.3f s\n",
+              recording.size() / 88200.0, (before.to - before.from) / 88200.0, silence / 2,
+              (after.to - after.from) / 88200.0);
+}
+
+// The server killed during play: the program notices at its next pass and
+// ends play as Esc does, with status 1, since play did not end by request.
+TEST_F(LivePlayThroughServer, LosingTheServerEndsPlay) {
+  ASSERT_NO_FATAL_FAILURE(startServer(44100));
+  ASSERT_NO_FATAL_FAILURE(startRun(serverRun({})));
+  term->pause(500);
+  server->killNow();
+  EXPECT_EQ(term->finish(5000), 1);
+  EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
+  expectTerminalRestored();
+}
+
+// Ten seconds of a many-channel module through the server on a loaded
+// machine: beside two spinning processes; beside those and two processes
+// rendering to WAV; and beside two spinning processes while "+" and "-"
+// (which take the audio lock on the main thread) are pressed four times a
+// second. The server must report no underrun and the recording no gap.
+TEST_F(LivePlayThroughServer, KeepsUpUnderLoad) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "timing under load is checked in the optimised build";
+#endif
+  // 32 channels from the corpus when it is there; else the bundled demo.
+  const std::string corpus = std::string(ZELVIX_CORPUS_DIR) + "/rafkill__song2.xm";
+  const std::string source =
+      std::filesystem::exists(corpus) ? corpus : std::string(ZELVIX_SOURCE_DIR) + "/examples/demo.xm";
+  for (const char* name : {"load.xm", "render1.xm", "render2.xm"}) std::filesystem::copy_file(source, dir / name);
+  const std::string module = dir / "load.xm";
+  constexpr int kRate = 44100;
+  std::vector<int16_t> device = diskStream({}, kRate, 14, module);
+
+  struct Run {
+    const char* name;
+    bool renders, keys;
+  };
+  for (const Run& run : {Run{"two spinning processes", false, false},
+                         Run{"two spinning, two rendering processes", true, false},
+                         Run{"two spinning processes, + and - pressed", false, true}}) {
+    SCOPED_TRACE(run.name);
+    ASSERT_NO_FATAL_FAILURE(startServer(kRate));
+    std::vector<int16_t> recording;
+    bool realTimeSound = false;
+    {
+      MonitorRecorder recorder(*server);
+      ASSERT_EQ(recorder.failure(), "");
+      MachineLoad load;
+      load.spin(2);
+      if (run.renders) load.renderAgainAndAgain({dir / "render1.xm", dir / "render2.xm"});
+      ASSERT_NO_FATAL_FAILURE(startRun(serverRun({}, module)));
+      for (int i = 0; i < 40; ++i) {
+        if (run.keys) term->type(i % 2 == 0 ? "+" : "-");
+        term->pause(250);
+        if (i == 1) realTimeSound = hasRealTimeThread(term->pid());
+      }
+      quitWith("\x1b");
+      recording = recorder.stop();
+    }
+    expectServerUnharmed();
+    ServerReport report = readServerLog(server->log());
+    EXPECT_EQ(report.playbackUnderruns, 0u);
+    EXPECT_EQ(report.recorderOverruns, 0u);
+    std::string gaps = "not compared (the keys move the song)";
+    if (!run.keys) {
+      Comparison m = compareWithDevice(recording, device);
+      EXPECT_EQ(m.stretches.size(), 1u);
+      EXPECT_EQ(m.unmatchedSound, 0u);
+      gaps = std::to_string(m.stretches.empty() ? 0 : m.stretches.size() - 1) + " gaps, " +
+             std::to_string(m.unmatchedSound) + " unmatched samples";
+      for (size_t i = 1; i < m.stretches.size(); ++i) {
+        const Stretch& a = m.stretches[i - 1];
+        const Stretch& b = m.stretches[i];
+        std::printf("[ server ]   gap at %.3f s: %zu recorded frames, then the stream %+lld frames on\n",
+                    a.to / 2.0 / kRate, (b.from - a.to) / 2, (b.deviceFrom() - a.deviceTo()) / 2);
+      }
+    }
+    std::printf("[ server ] %s, %s: recording %.3f s, %s; server: %zu underruns, %zu recorder overruns; "
+                "real-time: sound thread %s, server %s; %s\n",
+                std::filesystem::path(source).filename().c_str(), run.name, recording.size() / 2.0 / kRate,
+                gaps.c_str(), report.playbackUnderruns, report.recorderOverruns, realTimeSound ? "yes" : "no",
+                server->realTime() ? "yes" : "no", timingReport().c_str());
+  }
 }
 
 }  // namespace

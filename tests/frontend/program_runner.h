@@ -35,7 +35,7 @@ struct ProgramRun {
   Environment environment;        // set on top of the test's own
   StandardInput standardInput = StandardInput::devNull;
   std::string workingDirectory;   // empty: the test's own
-  std::string errorPath;          // standard error goes here; empty: the test's own
+  std::string errorPath;          // standard error is added to this file; empty: the test's own
 };
 
 inline long long nowMs() {
@@ -46,7 +46,7 @@ inline long long nowMs() {
 // In the child after fork: environment, directory, then exec; never returns.
 [[noreturn]] inline void execZelvix(const ProgramRun& run) {
   if (!run.errorPath.empty()) {
-    int fd = open(run.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(run.errorPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd == -1) _exit(124);
     dup2(fd, 2);
     close(fd);
