@@ -10,8 +10,9 @@
 # bounded time (FUZZ_SECONDS, default 60; scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The live-play tests play through a private PulseAudio server and record it.
-scripts/install_deps.sh pulseaudio pulseaudio-utils
+# The live-play tests play through private PulseAudio and PipeWire servers
+# (WirePlumber needs a session bus) and record them with parec.
+scripts/install_deps.sh pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
 jobs="$(nproc)"
 scripts/check_layers.sh
 # The layer check itself must catch an upward include planted in a copy of src/.
