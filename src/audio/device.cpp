@@ -6,14 +6,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "audio/lock_timing.h"
 #include "audio/player.h"
 #include "audio/sdl_library.h"
-
-#if defined(ZELVIX_LOCK_TIMING)
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#endif
 
 namespace zv {
 
@@ -39,72 +34,13 @@ void raiseSoundThreadPriority() {
   pthread_setschedparam(pthread_self(), SCHED_RR, &param);
 }
 
-// The measuring build (-DZELVIX_LOCK_TIMING=ON) times how long the lock
-// callers wait for the lock and hold it, and how the callbacks are spaced,
-// and reports it on standard error when the device closes. Otherwise these
-// hooks are empty.
-namespace timing {
-#if defined(ZELVIX_LOCK_TIMING)
-int64_t now() {
-  static const auto start = std::chrono::steady_clock::now();
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
-}
-int depth = 0;
-int64_t taken = 0, holds = 0, longestWait = 0, longestHold = 0;
-std::atomic<int64_t> callbacks{0}, lastCallbackStart{0}, longestInterval{0}, longestCallback{0};
-
-void reset() {
-  holds = longestWait = longestHold = 0;
-  callbacks = 0;
-  lastCallbackStart = 0;
-  longestInterval = 0;
-  longestCallback = 0;
-}
-void lockTaken(int64_t requested) {
-  if (depth++ == 0) {
-    taken = now();
-    longestWait = std::max(longestWait, taken - requested);
-  }
-}
-void lockReleasing() {
-  if (--depth == 0) {
-    ++holds;
-    longestHold = std::max(longestHold, now() - taken);
-  }
-}
-void callbackStarted(int64_t start) {
-  const int64_t last = lastCallbackStart.exchange(start);
-  if (last != 0) longestInterval = std::max(longestInterval.load(), start - last);
-}
-void callbackEnded(int64_t start) {
-  ++callbacks;
-  longestCallback = std::max(longestCallback.load(), now() - start);
-}
-void report() {
-  std::fprintf(stderr,
-               "audio lock: %lld holds, longest wait %.1f us, longest hold %.1f us; "
-               "%lld callbacks, longest interval %.2f ms, longest callback %.1f us\n",
-               static_cast<long long>(holds), longestWait / 1e3, longestHold / 1e3,
-               static_cast<long long>(callbacks.load()), longestInterval / 1e6, longestCallback / 1e3);
-}
-#else
-int64_t now() { return 0; }
-void reset() {}
-void lockTaken(int64_t) {}
-void lockReleasing() {}
-void callbackStarted(int64_t) {}
-void callbackEnded(int64_t) {}
-void report() {}
-#endif
-}  // namespace timing
-
 void lockDevice() {
-  const int64_t requested = timing::now();
+  const int64_t requested = lockTiming::now();
   sdl->SDL_LockAudioDevice(deviceId);
-  timing::lockTaken(requested);
+  lockTiming::lockTaken(requested);
 }
 void unlockDevice() {
-  timing::lockReleasing();
+  lockTiming::lockReleasing();
   sdl->SDL_UnlockAudioDevice(deviceId);
 }
 const AudioLockImplementation deviceLock{lockDevice, unlockDevice};
@@ -124,7 +60,7 @@ bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   want.channels = 2;
   want.samples = static_cast<Uint16>(bufferSize);
   want.callback = audioCallback;
-  timing::reset();
+  lockTiming::reset();
   soundThreadRaised = false;
   deviceId = sdl->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (deviceId == 0) return false;
@@ -141,7 +77,7 @@ void closeAudioDevice() {
     installAudioLock(nullptr);
     sdl->SDL_CloseAudioDevice(id);
     deviceId = 0;
-    timing::report();
+    lockTiming::report();
   }
   sdl->SDL_Quit();
 }
@@ -155,10 +91,10 @@ bool audioDeviceLost() {
 
 void audioCallback(void*, uint8_t* stream, int byteCount) {
   if (!soundThreadRaised.exchange(true)) raiseSoundThreadPriority();
-  const int64_t start = timing::now();
-  timing::callbackStarted(start);
+  const int64_t start = lockTiming::now();
+  lockTiming::callbackStarted(start);
   fillOutputBuffer(reinterpret_cast<int16_t*>(stream), byteCount / 4);
-  timing::callbackEnded(start);
+  lockTiming::callbackEnded(start);
 }
 
 }  // namespace zv
