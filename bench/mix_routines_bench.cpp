@@ -1,5 +1,8 @@
-// Each of the 16 mixing routines in nanoseconds per output frame, on a
-// looped sample at a typical step, in calls of one 44.1 kHz tick (882 frames).
+// Each of the 16 mixing routines of every instruction set in nanoseconds per
+// output frame (one voice, one frame: a voice-frame), on a looped sample at
+// typical steps, in calls of one 44.1 kHz tick (882 frames).
+//
+//   zelvix_bench --benchmark_filter=mixRoutine/avx2/
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -28,15 +31,10 @@ struct BenchSample {
   }
 };
 
-void mixRoutineBench(benchmark::State& state) {
-  const int routine = static_cast<int>(state.range(0));
-  const uint32_t step = static_cast<uint32_t>(state.range(1));
-  const bool wide = state.range(2) != 0;
-  if (wide && !zv::wideMixingAvailable()) {
-    state.SkipWithError("no 512-bit vectors on this processor");
-    return;
-  }
-  zv::useWideMixing(wide);
+// One routine of one instruction set on a voice looping over the whole sample.
+void mixRoutineBench(benchmark::State& state, const zv::MixTarget* target, int routine, uint32_t step) {
+  const zv::MixTarget& saved = zv::mixTargetInUse();
+  zv::useMixTarget(*target);
   const bool sixteenBit = routine & 4;
   const bool ramping = routine & 2;
   static BenchSample eight(false), sixteen(true);
@@ -73,16 +71,31 @@ void mixRoutineBench(benchmark::State& state) {
   state.counters["per_frame"] =
       benchmark::Counter(kCallFrames, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.SetLabel(std::string(sixteenBit ? "16-bit" : "8-bit") + ((routine & 1) ? " interp" : "") +
-                 (ramping ? " ramp" : "") + (centred ? " centred" : " stereo") + (wide ? " wide" : " plain"));
-  zv::useWideMixing(true);
+                 (ramping ? " ramp" : "") + (centred ? " centred" : " stereo"));
+  zv::useMixTarget(saved);
   zv::player.mixBuffer = nullptr;
   zv::player.mixBufferFrames = 0;
 }
 
-// Arguments: routine, step (16.16), 512-bit vector loops (1) or the plain loops (0).
-BENCHMARK(mixRoutineBench)->ArgsProduct({benchmark::CreateDenseRange(0, 15, 1), {0x13A00}, {1, 0}});
-// The fullest routines at a slow, a unit and a fast step.
-BENCHMARK(mixRoutineBench)->ArgsProduct({{3, 7, 11, 15}, {0x4000, 0x10000, 0x38000}, {1}});
+// mixRoutine/TARGET/ROUTINE/STEP for every instruction set the processor runs:
+// all 16 routines at a step of 1.23 frames, and the fullest routines at slow
+// (0.25, 0.69), unit and fast (3.5) steps.
+struct RoutineBenchmarks {
+  RoutineBenchmarks() {
+    for (const zv::MixTarget& target : zv::mixTargets()) {
+      const auto add = [&](int routine, uint32_t step) {
+        const std::string name = std::string("mixRoutine/") + target.name + "/" + std::to_string(routine) + "/" +
+                                 std::to_string(step);
+        benchmark::RegisterBenchmark(name.c_str(), mixRoutineBench, &target, routine, step);
+      };
+      for (int routine = 0; routine < 16; ++routine) add(routine, 0x13A00);
+      for (int routine : {3, 7, 11, 15}) {
+        for (uint32_t step : {0x4000u, 0xB000u, 0x10000u, 0x38000u}) add(routine, step);
+      }
+    }
+  }
+};
+const RoutineBenchmarks routineBenchmarks;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "mixer/voices.h"
 
@@ -14,21 +15,37 @@ namespace zv {
 // indexed by voice.mixRoutine plus 8 when both sides are equal (centred).
 // Calls whose frames do not lie inside the MixBuffer add nothing.
 //
-// Reads never leave the sample block: they reach at most the element after
-// the guard element (the vector loops read 8-bit data four bytes at a time,
-// so there up to the third byte after the guard byte). A block of the data,
-// 2 bytes for the guard and 2 zero bytes behind them is enough. Steps are
-// unsigned in both directions, loops of length 0 stop.
+// Reads never leave the sample block: they reach at most the fourth byte
+// behind the element at voice.end (the vector loops read 8-bit data four
+// bytes at a time, and windows of 16 bytes only where they fit). A block of
+// the data, 2 bytes for the guard and 2 zero bytes behind them is enough.
+// Steps are unsigned in both directions, loops of length 0 stop.
 void mixVoice(Voice& voice, int32_t count, int32_t offset);
 
 // One mixing routine; the table's entries. Exposed for tests and benchmarks.
 using MixRoutine = void (*)(Voice& voice, int32_t count, int32_t offset);
-extern const MixRoutine mixRoutines[16];
 
-// Where the processor has 512-bit vectors the routines mix 16 samples at a
-// time with them; the numbers are the same. Tests and benchmarks may turn
-// them off (useWideMixing(false)) to run the plain loops.
-bool wideMixingAvailable();
-void useWideMixing(bool on);
+// The 16 routines built for one instruction set. Every set gives the same
+// numbers; "scalar" is the plain per-sample loop, the others mix a vector of
+// samples at a time: "avx512", "avx2", "sse4" on x86-64, "sve2", "sve",
+// "neon" on aarch64.
+struct MixTarget {
+  const char* name;
+  const MixRoutine* routines;
+};
+
+// The table in use. At start-up it is the best set the processor runs, or
+// the one the environment variable ZELVIX_SIMD names (any letter case) when
+// the processor runs it; any other value leaves the choice automatic.
+extern const MixRoutine* mixRoutines;
+
+// For tests and benchmarks: the sets this build holds that the processor
+// runs, best first, "scalar" last; the one a ZELVIX_SIMD value chooses
+// (nullptr: none set); the one in use; and a switch to another (only while
+// no sound is being made).
+std::span<const MixTarget> mixTargets();
+const MixTarget& mixTargetFor(const char* simdVariable);
+const MixTarget& mixTargetInUse();
+void useMixTarget(const MixTarget& target);
 
 }  // namespace zv

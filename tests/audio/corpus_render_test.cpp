@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <numeric>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,8 @@ constexpr uint32_t kRenderSeconds = 10;
 constexpr uint32_t kRenderSeconds = 600;
 #endif
 constexpr uint32_t kRenderBytes = kRenderSeconds * 44100 * 4;
-// The comparison of the plain and the vector loops renders each module four
-// times with each: a shorter stretch of every song.
+// The comparison of the instruction sets renders each module four times with
+// each: a shorter stretch of every song.
 #ifdef ZELVIX_SANITIZED
 constexpr uint32_t kCompareSeconds = 2;
 #else
@@ -119,26 +120,30 @@ TEST_P(CorpusRenderTest, RendersToAValidWavOfItsTicks) {
   freeSong();
 }
 
-// The vector loops change nothing: with every combination of interpolation
-// and ramping (all 16 routines, as the songs' samples are 8- and 16-bit and
-// their voices centred or not) the first seconds of each song are the same
-// bytes as with the plain loops.
-TEST_P(CorpusRenderTest, PlainAndVectorLoopsRenderTheSameBytes) {
-  if (!wideMixingAvailable()) GTEST_SKIP() << "no 512-bit vectors on this processor";
+// The instruction sets change nothing: with every combination of
+// interpolation and ramping (all 16 routines, as the songs' samples are 8-
+// and 16-bit and their voices centred or not) the first seconds of each song
+// are the same bytes with every set the processor runs as with the plain loop.
+TEST_P(CorpusRenderTest, EveryInstructionSetRendersTheSameBytes) {
   const std::string module = std::string(ZELVIX_CORPUS_DIR) + "/" + GetParam();
+  const MixTarget& saved = mixTargetInUse();
+  const std::span<const MixTarget> targets = mixTargets();
   for (int settings = 0; settings < 4; ++settings) {
     const bool interpolation = settings & 1;
     const bool ramping = settings & 2;
-    uint64_t checksums[2] = {};
-    for (int wide = 0; wide < 2; ++wide) {
-      useWideMixing(wide == 1);
+    std::vector<uint64_t> checksums;
+    for (const MixTarget& target : targets) {
+      useMixTarget(target);
       test::resetPlayer(44100, interpolation, ramping);
       setAmp(10);
       ASSERT_TRUE(loadModuleFile(module.c_str()));
-      checksums[wide] = test::renderByTicks(kCompareSeconds * 44100 * 4, false).checksum;
+      checksums.push_back(test::renderByTicks(kCompareSeconds * 44100 * 4, false).checksum);
     }
-    useWideMixing(true);
-    EXPECT_EQ(checksums[0], checksums[1]) << "interpolation " << interpolation << " ramping " << ramping;
+    useMixTarget(saved);
+    for (size_t i = 0; i + 1 < targets.size(); ++i) {
+      EXPECT_EQ(checksums[i], checksums.back())
+          << targets[i].name << ", interpolation " << interpolation << " ramping " << ramping;
+    }
   }
   freeSong();
 }

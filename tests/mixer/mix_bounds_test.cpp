@@ -1,8 +1,8 @@
 // The routines never read outside a sample block of the smallest size the
 // loader makes (data, the guard element, two zero bytes): blocks are placed
 // against an inaccessible page, before or after them, and random voices are
-// mixed through every routine, plain and with the vector loops. A stray read
-// ends the test program.
+// mixed through every routine of every instruction set the processor runs.
+// A stray read ends the test program.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -116,14 +116,12 @@ void mixAtTheLimit(int routine) {
 }
 
 TEST(MixBounds, ReadsStayInsideTheSmallestBlock) {
-  for (bool wide : {false, true}) {
-    if (wide && !wideMixingAvailable()) continue;
-    useWideMixing(wide);
+  for (const MixTarget& target : mixTargets()) {
+    MixTargetScope scope(target.name);
     for (int routine = 0; routine < 16; ++routine) mixAtTheLimit(routine);
     mixRandomVoices(11, true);
     mixRandomVoices(12, false);
   }
-  useWideMixing(true);
 }
 
 }  // namespace

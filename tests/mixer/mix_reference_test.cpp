@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "mixer/mix_routines.h"
 #include "mixer_test_support.h"
@@ -156,29 +158,28 @@ bool compareRoutine(int routine, int voiceCount, uint32_t seed) {
   return true;
 }
 
-// Turns the 512-bit loops on or off for one test.
-class WideMixingScope {
- public:
-  explicit WideMixingScope(bool on) { useWideMixing(on); }
-  ~WideMixingScope() { useWideMixing(true); }
-};
-
-class EveryRoutine : public ::testing::TestWithParam<int> {};
-
-TEST_P(EveryRoutine, PlainLoopsMatchThePerSampleReference) {
-  const int routine = GetParam();
-  WideMixingScope plain(false);
-  EXPECT_TRUE(compareRoutine(routine, 160, 1000u + static_cast<uint32_t>(routine)));
+// Every instruction set the processor runs, each routine with its own voices.
+std::vector<std::string> targetNames() {
+  std::vector<std::string> names;
+  for (const MixTarget& target : mixTargets()) names.push_back(target.name);
+  return names;
 }
 
-TEST_P(EveryRoutine, VectorLoopsMatchThePerSampleReference) {
-  if (!wideMixingAvailable()) GTEST_SKIP() << "no 512-bit vectors on this processor";
-  const int routine = GetParam();
-  WideMixingScope wide(true);
-  EXPECT_TRUE(compareRoutine(routine, 160, 2000u + static_cast<uint32_t>(routine)));
+class EveryRoutine : public ::testing::TestWithParam<std::tuple<std::string, int>> {};
+
+TEST_P(EveryRoutine, MatchesThePerSampleReference) {
+  const auto& [name, routine] = GetParam();
+  MixTargetScope target(name);
+  uint32_t seed = 1000u + static_cast<uint32_t>(routine);
+  for (char c : name) seed = seed * 31u + static_cast<unsigned char>(c);
+  EXPECT_TRUE(compareRoutine(routine, 160, seed));
 }
 
-INSTANTIATE_TEST_SUITE_P(Routines, EveryRoutine, ::testing::Range(0, 16));
+INSTANTIATE_TEST_SUITE_P(Routines, EveryRoutine,
+                         ::testing::Combine(::testing::ValuesIn(targetNames()), ::testing::Range(0, 16)),
+                         [](const auto& info) {
+                           return std::get<0>(info.param) + "_" + std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace zv::test

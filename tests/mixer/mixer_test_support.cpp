@@ -57,6 +57,12 @@ MixSettingsScope::~MixSettingsScope() {
   song.samplesPerTick = samplesPerTick_;
 }
 
+MixTargetScope::MixTargetScope(const std::string& name) : saved_(mixTargetInUse()) {
+  useMixTarget(mixTargetFor(name.c_str()));
+}
+
+MixTargetScope::~MixTargetScope() { useMixTarget(saved_); }
+
 Voice playingVoice(const SampleBlock& block, uint8_t loopKind, int32_t loopStart, int32_t loopLength,
                    int32_t position, uint32_t fraction16, uint32_t step) {
   Voice v{};

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/player_settings.h"
+#include "mixer/mix_routines.h"
 #include "mixer/voices.h"
 
 namespace zv::test {
@@ -64,6 +66,19 @@ class MixSettingsScope {
   int32_t ampFactor_;
   int32_t rampLength_;
   int32_t samplesPerTick_;
+};
+
+// Mixes with the routines of the named instruction set for a test (it must
+// be one of mixTargets()); restores the set in use before.
+class MixTargetScope {
+ public:
+  explicit MixTargetScope(const std::string& name);
+  ~MixTargetScope();
+  MixTargetScope(const MixTargetScope&) = delete;
+  MixTargetScope& operator=(const MixTargetScope&) = delete;
+
+ private:
+  const MixTarget& saved_;
 };
 
 // A playing voice on `block`: loop kind 0 (unlooped, end = frames), 1 or 2

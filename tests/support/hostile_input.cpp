@@ -1,6 +1,7 @@
 #include "support/hostile_input.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "audio/player.h"
@@ -20,13 +21,16 @@ namespace zv::test {
 
 namespace {
 
+// The instruction set the program would mix with.
+const MixTarget& startUpMixTarget() { return mixTargetFor(std::getenv("ZELVIX_SIMD")); }
+
 uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // A clean player at the given settings: no song, no MixBuffer, no flow
 // request left from an earlier run.
 void setUpPlayer(const RenderOptions& options) {
   cleanPlayer(options.frequency, options.bufferSize, options.interpolation, options.volumeRamping);
-  useWideMixing(options.wideMixing && wideMixingAvailable());
+  useMixTarget(options.vectorMixing ? startUpMixTarget() : mixTargets().back());
 }
 
 // What playback may never leave behind, checked after every tick.
@@ -132,7 +136,7 @@ RenderOptions renderOptionsFrom(const uint8_t* b) {
   options.masterVolume = b[4] == 255 ? 300 : b[4];
   options.interpolation = (b[5] & 1) != 0;
   options.volumeRamping = (b[5] & 2) != 0;
-  options.wideMixing = (b[2] & 2) == 0;
+  options.vectorMixing = (b[2] & 2) == 0;
   options.keyEvery = b[2] >> 2;
   switch ((b[5] >> 2) % 4) {
     case 0:
@@ -208,7 +212,7 @@ std::string loadAndRender(const uint8_t* data, size_t size, const RenderOptions&
     }
   }
   freeSong();
-  useWideMixing(wideMixingAvailable());
+  useMixTarget(startUpMixTarget());
   return problem;
 }
 

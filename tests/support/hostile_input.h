@@ -26,7 +26,7 @@ struct RenderOptions {
   int32_t bufferSize = 1024;  // live path: MixBuffer frames (1..4096)
   bool interpolation = true;
   bool volumeRamping = true;
-  bool wideMixing = true;  // the 512-bit loops where the processor has them
+  bool vectorMixing = true;  // the program's instruction set (see mixTargetFor), else the plain loop
   // Live path: every keyEvery-th buffer is followed by a key of live play
   // ("+", "-", Space in turn, as the status loop hands them over); 0 never.
   int32_t keyEvery = 0;

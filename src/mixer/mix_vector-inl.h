@@ -1,0 +1,361 @@
+// The vector loop of a stretch, written once against Highway and compiled
+// for every instruction set that mix_routines.cpp builds (included per
+// target, hence the toggled guard). The numbers are the plain loop's: every
+// lane computes one output sample with the same exact integer arithmetic.
+//
+// A group is as many consecutive output samples as a vector has 32-bit
+// lanes. Each lane needs the pair S0, S1 of its position; when the step is
+// small the group's positions lie close together, so the pairs are picked
+// from 16 contiguous bytes of the sample with one in-register byte lookup
+// (one window for the whole group, or one per 128-bit block), instead of one
+// gather per group. Larger steps, groups whose window would leave the
+// readable bytes, and processors whose vectors have no fixed size gather.
+#if defined(ZELVIX_MIXER_MIX_VECTOR_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef ZELVIX_MIXER_MIX_VECTOR_INL_H_
+#undef ZELVIX_MIXER_MIX_VECTOR_INL_H_
+#else
+#define ZELVIX_MIXER_MIX_VECTOR_INL_H_
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/highway.h"
+#include "mixer/mix_stretch-inl.h"
+
+// The scalar fallbacks of Highway get no vector loop: "scalar" is the plain loop.
+#if HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+
+HWY_BEFORE_NAMESPACE();
+namespace zv {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2 || HWY_TARGET == HWY_SVE_256 || HWY_TARGET == HWY_SVE2_128
+constexpr bool kByteWindows = false;  // sizeless vectors: no 128-bit pieces to assemble
+#else
+constexpr bool kByteWindows = true;
+#endif
+
+// The vectors the loop uses: the widest (256-bit vectors on AVX-512 measure slower).
+using MixTag = hn::ScalableTag<int32_t>;
+
+constexpr size_t kMaxLanes = HWY_MAX_BYTES / sizeof(int32_t);
+constexpr size_t kBlockLanes = 4;     // 32-bit lanes in a 128-bit block
+constexpr int32_t kWindowBytes = 16;  // one in-register byte lookup reads 16 bytes
+// Bytes readable behind the element at `end`: the guard and the zero tail.
+constexpr int32_t kReadableTailBytes = 4;
+
+// How a stretch's groups fetch their pairs.
+enum class Fetch : uint8_t {
+  groupWindow,   // one window for the whole group, duplicated into every block
+  blockWindows,  // one window per 128-bit block
+  gather,        // one gather per group
+};
+
+// How a stretch's groups fetch their pairs, decided once per stretch. Lane
+// k's position is the group's plus k increments: floor(k x increment / 2^32)
+// elements (its offset) and the low 32 bits of the product added to F, which
+// carries one element more when the addition overflows.
+struct GroupPlan {
+  Fetch fetch;
+  int32_t blockStart[kMaxLanes / kBlockLanes];  // window start of each block, in elements from lane 0
+  // Group start indices (lane 0, from `base`) whose windows lie inside the readable bytes.
+  int64_t windowLow, windowHigh;
+};
+
+inline int32_t laneOffset(size_t k, int64_t increment) {
+  return static_cast<int32_t>((static_cast<int64_t>(k) * increment) >> 32);
+}
+
+template <typename Element>
+GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_t end) {
+  constexpr int32_t size = sizeof(Element);
+  GroupPlan p;
+  p.fetch = Fetch::gather;
+  if constexpr (!kByteWindows) return p;
+  // A window holds kWindowBytes / size elements; a lane reads its element (or
+  // the next after a carry) and the one behind it. Offsets are monotonic in
+  // the lane, so a block's first and last lanes bound it.
+  const int32_t widest = kWindowBytes / size - 3;
+  for (const size_t blocks : {size_t{1}, lanes / kBlockLanes}) {
+    const size_t perBlock = lanes / blocks;
+    bool fits = true;
+    for (size_t b = 0; b < blocks; ++b) {
+      const int32_t first = laneOffset(b * perBlock, increment);
+      const int32_t last = laneOffset(b * perBlock + perBlock - 1, increment);
+      p.blockStart[b] = std::min(first, last);
+      fits = fits && std::max(first, last) - p.blockStart[b] <= widest;
+    }
+    if (!fits) continue;
+    const auto [low, high] = std::minmax_element(p.blockStart, p.blockStart + blocks);
+    // Windows from element e of the data: 0 <= e and e x size + 16 <= end x size + 4.
+    p.windowLow = -baseOffset - *low;
+    p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - *high;
+    // A sample too short for any window gathers.
+    if (p.windowHigh >= p.windowLow) p.fetch = blocks == 1 ? Fetch::groupWindow : Fetch::blockWindows;
+    return p;
+  }
+  return p;
+}
+
+// The 16 window bytes of each block: the same window for every block, or one per block.
+template <Fetch kFetch, class D8>
+HWY_INLINE hn::Vec<D8> loadWindows(D8 d8, const uint8_t* group, const int32_t* blockStart, int32_t size) {
+#if HWY_MAX_BYTES > 16
+  if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d8) > 16) {
+    const hn::Full128<uint8_t> d128;
+    const auto block = [&](int b) { return hn::LoadU(d128, group + blockStart[b] * size); };
+    if constexpr (hn::MaxLanes(d8) == 32) {
+      return hn::Combine(d8, block(1), block(0));
+    } else {
+      const hn::Full256<uint8_t> d256;
+      return hn::Combine(d8, hn::Combine(d256, block(3), block(2)), hn::Combine(d256, block(1), block(0)));
+    }
+  }
+#endif
+  return hn::LoadDup128(d8, group + blockStart[0] * size);
+}
+
+// The pairs of a group by one gather of 32 bits at each lane's element (at
+// byte `offsets` from `bytes`). 8-bit data give the element and the three
+// bytes behind it; its first two go to the high bytes of the halves.
+template <typename Element, class D>
+HWY_INLINE hn::Vec<D> gatherPairs(D d, const uint8_t* bytes, hn::Vec<D> offsets) {
+  const auto gathered = hn::GatherOffset(d, reinterpret_cast<const int32_t*>(bytes), offsets);
+  if constexpr (sizeof(Element) == 2) return gathered;
+  const auto s0 = hn::And(hn::ShiftLeft<8>(gathered), hn::Set(d, 0x0000FF00));
+  const auto s1 = hn::And(hn::ShiftLeft<16>(gathered), hn::Set(d, static_cast<int32_t>(0xFF000000u)));
+  return hn::Or(s0, s1);
+}
+
+// The upper 32 bits of each 64-bit lane moved to the lower (the upper are then don't-care).
+template <class V>
+HWY_INLINE V oddToEven(V v) {
+#if HWY_ARCH_X86 || HWY_TARGET == HWY_NEON
+  return hn::Shuffle2301(v);
+#else
+  const hn::DFromV<V> d;
+  return hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(hn::Repartition<uint64_t, decltype(d)>(), v)));
+#endif
+}
+
+// From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12 and S1 - S0.
+template <class D>
+HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<D>& delta) {
+#if HWY_ARCH_X86
+  // Two multiply-adds of the halves (pmaddwd): (S0, S1) . (4096, 0) and (S0, S1) . (-1, 1).
+  const hn::Repartition<int16_t, D> d16;
+  const auto dot = [&](int32_t weights) {
+    auto odd = hn::Zero(d);
+    const auto even = hn::ReorderWidenMulAccumulate(d, hn::BitCast(d16, pair), hn::BitCast(d16, hn::Set(d, weights)),
+                                                    hn::Zero(d), odd);
+    return hn::RearrangeToOddPlusEven(even, odd);
+  };
+  s0Scaled = dot(4096);
+  delta = dot(0x0001FFFF);
+#else
+  const auto s0 = hn::ShiftRight<16>(hn::ShiftLeft<16>(pair));
+  s0Scaled = hn::ShiftLeft<12>(s0);
+  delta = hn::Sub(hn::ShiftRight<16>(pair), s0);
+#endif
+}
+
+// The frames of a group from its pairs and accumulators F: floor(I x gain /
+// 2^20) for both sides, in the MixBuffer's order (left, right of sample 0,
+// then of sample 1, ...), the first half of the samples in `firstFrames`.
+// The gains are in the layout of the products: sample j of each half in the
+// low 32 bits of 64-bit lane j.
+template <bool kInterpolate, bool kCentred, class D, class DU, class Indices>
+HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, Indices firstHalf, Indices lastHalf,
+                            hn::Vec<D> leftFirst, hn::Vec<D> leftLast, hn::Vec<D> rightFirst, hn::Vec<D> rightLast,
+                            hn::Vec<D>& firstFrames, hn::Vec<D>& lastFrames) {
+  // I x 2^12 with I = S0 + 2 floor(d x F / 2^33): the product with a gain
+  // then has floor(I x gain / 2^20) in its high half, exact since |I| <= 32768.
+  hn::Vec<D> scaledValue, delta;
+  unpackPairs(d, pair, scaledValue, delta);
+  if constexpr (kInterpolate) {
+    // F is a multiple of 8, so floor(d x F / 2^33) is the high half of the
+    // signed 64-bit product d x (F / 2).
+    const auto halfF = hn::BitCast(d, hn::ShiftRight<1>(f));
+    const auto even = hn::BitCast(d, hn::MulEven(delta, halfF));
+    const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(halfF)));
+    scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(hn::OddEven(odd, oddToEven(even))));
+  }
+  const auto first = hn::TableLookupLanes(scaledValue, firstHalf);
+  const auto last = hn::TableLookupLanes(scaledValue, lastHalf);
+  if constexpr (kCentred) {
+    (void)rightFirst;
+    (void)rightLast;
+    firstFrames = hn::DupOdd(hn::BitCast(d, hn::MulEven(first, leftFirst)));
+    lastFrames = hn::DupOdd(hn::BitCast(d, hn::MulEven(last, leftLast)));
+  } else {
+    // Left from the high half moved down, right in its place.
+    firstFrames = hn::OddEven(hn::BitCast(d, hn::MulEven(first, rightFirst)),
+                              oddToEven(hn::BitCast(d, hn::MulEven(first, leftFirst))));
+    lastFrames = hn::OddEven(hn::BitCast(d, hn::MulEven(last, rightLast)),
+                             oddToEven(hn::BitCast(d, hn::MulEven(last, leftLast))));
+  }
+}
+
+// Mixes `count` samples (at least one vector's worth) from s.position on,
+// whole groups and then the rest as one group of fewer lanes; s is left as it was.
+template <Fetch kFetch, typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count, const GroupPlan& p) {
+  const MixTag d;
+  const hn::RebindToUnsigned<decltype(d)> du;
+  const hn::Repartition<uint8_t, decltype(d)> d8;
+  const size_t lanes = hn::Lanes(d);
+  constexpr int32_t size = sizeof(Element);
+
+  // The lanes' offsets: offLow the low 32 bits of k x increment, offHigh the
+  // elements above them (the low increment's product carries into them).
+  const auto k = hn::Iota(du, 0);
+  const auto incrementLow = hn::Set(du, static_cast<uint32_t>(s.increment));
+  const auto offLow = hn::Mul(k, incrementLow);
+  const auto productEven = hn::BitCast(du, hn::MulEven(k, incrementLow));
+  const auto productOdd = hn::BitCast(du, hn::MulEven(oddToEven(k), incrementLow));
+  const auto offHigh = hn::Add(hn::Mul(hn::BitCast(d, k), hn::Set(d, static_cast<int32_t>(s.increment >> 32))),
+                               hn::BitCast(d, hn::OddEven(productOdd, oddToEven(productEven))));
+  const auto gatherBytes = size == 1 ? offHigh : hn::Add(offHigh, offHigh);
+  const auto gatherBytesCarry = hn::Add(gatherBytes, hn::Set(d, size));
+  // Byte indices that place S0 and S1 of element r of a window in the halves
+  // of a 32-bit lane on the 16-bit scale: for bytes the element goes to the
+  // high byte of its half and the low byte is zero (index 0x80).
+  hn::Vec<decltype(d)> laneWindow = hn::Set(d, p.blockStart[0]);
+#if HWY_MAX_BYTES > 16
+  if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d) > 4) {
+    laneWindow = s.increment >= 0 ? hn::Broadcast<0>(offHigh) : hn::Broadcast<3>(offHigh);
+  }
+#endif
+  const auto r = hn::Sub(offHigh, laneWindow);
+  const auto window = size == 1 ? hn::Add(hn::Mul(r, hn::Set(d, 0x01000100)), hn::Set(d, 0x01800080))
+                                : hn::Add(hn::Mul(hn::Add(r, r), hn::Set(d, 0x01010101)), hn::Set(d, 0x03020100));
+  const auto windowCarry = hn::Add(window, hn::Set(d, size == 1 ? 0x01000100 : 0x02020202));
+
+  // Sample j and sample lanes / 2 + j to the low half of 64-bit lane j; their gains likewise.
+  const auto pairIndex = hn::ShiftRight<1>(k);
+  const auto firstHalf = hn::IndicesFromVec(d, hn::BitCast(d, pairIndex));
+  const auto lastHalf = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(pairIndex, hn::Set(du, lanes / 2))));
+  const auto halfway = static_cast<uint32_t>(lanes / 2);
+  auto leftFirst = hn::BitCast(d, hn::Set(du, s.left));
+  auto rightFirst = hn::BitCast(d, hn::Set(du, s.right));
+  auto leftLast = leftFirst, rightLast = rightFirst;
+  if constexpr (kRamp) {
+    leftFirst = hn::BitCast(d, hn::Add(hn::Set(du, s.left), hn::Mul(pairIndex, hn::Set(du, s.deltaLeft))));
+    rightFirst = hn::BitCast(d, hn::Add(hn::Set(du, s.right), hn::Mul(pairIndex, hn::Set(du, s.deltaRight))));
+    leftLast = hn::Add(leftFirst, hn::BitCast(d, hn::Set(du, halfway * s.deltaLeft)));
+    rightLast = hn::Add(rightFirst, hn::BitCast(d, hn::Set(du, halfway * s.deltaRight)));
+  }
+  const auto leftStep = hn::BitCast(d, hn::Set(du, static_cast<uint32_t>(lanes) * s.deltaLeft));
+  const auto rightStep = hn::BitCast(d, hn::Set(du, static_cast<uint32_t>(lanes) * s.deltaRight));
+
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(base);
+  const int64_t groupIncrement = static_cast<int64_t>(lanes) * s.increment;
+  const uint64_t windowRange = static_cast<uint64_t>(p.windowHigh - p.windowLow);
+  const uint32_t groups = count / static_cast<uint32_t>(lanes);
+  int64_t position = s.position;
+  int32_t* out = s.out;
+  hn::Vec<decltype(d)> firstFrames, lastFrames;
+  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes) {
+    const int64_t index = position >> 32;
+    const auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
+    const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
+    hn::Vec<decltype(d)> pair;
+    if (kFetch != Fetch::gather && HWY_LIKELY(static_cast<uint64_t>(index - p.windowLow) <= windowRange)) {
+      const auto windows = loadWindows<kFetch>(d8, bytes + index * size, p.blockStart, size);
+      const auto select = hn::BitCast(d8, hn::IfThenElse(carry, windowCarry, window));
+      pair = hn::BitCast(d, hn::TableLookupBytesOr0(windows, select));
+    } else {
+      const auto offsets = hn::Add(hn::Set(d, static_cast<int32_t>(index * size)),
+                                   hn::IfThenElse(carry, gatherBytesCarry, gatherBytes));
+      pair = gatherPairs<Element>(d, bytes, offsets);
+    }
+    groupFrames<kInterpolate, kCentred>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
+                                        rightLast, firstFrames, lastFrames);
+    hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
+    hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
+    if constexpr (kRamp) {
+      leftFirst = hn::Add(leftFirst, leftStep);
+      leftLast = hn::Add(leftLast, leftStep);
+      if constexpr (!kCentred) {
+        rightFirst = hn::Add(rightFirst, rightStep);
+        rightLast = hn::Add(rightLast, rightStep);
+      }
+    }
+  }
+
+  // The rest: its missing lanes read lane 0's element and add nowhere.
+  const size_t rest = count % lanes;
+  if (rest == 0) return;
+  const int64_t index = position >> 32;
+  const auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
+  const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
+  const auto first = hn::Set(d, static_cast<int32_t>(index * size));
+  const auto offsets = hn::IfThenElse(hn::FirstN(d, rest), hn::Add(first, hn::IfThenElse(carry, gatherBytesCarry, gatherBytes)), first);
+  groupFrames<kInterpolate, kCentred>(d, du, gatherPairs<Element>(d, bytes, offsets), f, firstHalf, lastHalf, leftFirst,
+                                      leftLast, rightFirst, rightLast, firstFrames, lastFrames);
+  HWY_ALIGN int32_t sums[2 * kMaxLanes];
+  std::copy_n(out, 2 * rest, sums);
+  hn::Store(hn::Add(hn::Load(d, sums), firstFrames), d, sums);
+  hn::Store(hn::Add(hn::Load(d, sums + lanes), lastFrames), d, sums + lanes);
+  std::copy_n(sums, 2 * rest, out);
+}
+
+// The vector loop of a stretch. Knows the voice's readable bytes: the data up
+// to its end, the guard and the zero tail.
+class VectorLoop {
+ public:
+  VectorLoop(const int8_t* sampleData, int32_t end) : sampleData_(sampleData), end_(end) {}
+
+  template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+  HWY_INLINE void mix(const Element* base, Stretch& s, uint32_t count) {
+    const size_t lanes = hn::Lanes(MixTag());
+    if (count < lanes) {
+      mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count);
+      return;
+    }
+    const int64_t baseOffset = (reinterpret_cast<const int8_t*>(base) - sampleData_) / int64_t{sizeof(Element)};
+    const GroupPlan plan = planGroups<Element>(lanes, s.increment, baseOffset, end_);
+    // A ramping routine whose ramp has ended mixes with fixed gains.
+    if (kRamp && s.deltaLeft == 0 && s.deltaRight == 0) {
+      mixWith<Element, kInterpolate, false, kCentred>(base, s, count, plan);
+    } else {
+      mixWith<Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
+    }
+    s.position += static_cast<int64_t>(count) * s.increment;
+    s.out += 2 * static_cast<int64_t>(count);
+    if constexpr (kRamp) {
+      s.left += count * s.deltaLeft;
+      if constexpr (!kCentred) s.right += count * s.deltaRight;
+    }
+  }
+
+ private:
+  template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
+  HWY_INLINE void mixWith(const Element* base, const Stretch& s, uint32_t count, const GroupPlan& plan) {
+    if constexpr (kByteWindows) {
+      if (plan.fetch == Fetch::groupWindow) {
+        mixGroups<Fetch::groupWindow, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
+        return;
+      }
+      if (plan.fetch == Fetch::blockWindows) {
+        mixGroups<Fetch::blockWindows, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
+        return;
+      }
+    }
+    mixGroups<Fetch::gather, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
+  }
+
+  const int8_t* sampleData_;
+  int32_t end_;
+};
+
+}  // namespace HWY_NAMESPACE
+}  // namespace zv
+HWY_AFTER_NAMESPACE();
+
+#endif  // HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+#endif  // ZELVIX_MIXER_MIX_VECTOR_INL_H_
