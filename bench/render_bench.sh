@@ -1,20 +1,27 @@
-#!/bin/sh
-# The whole `zelvix MODULE --render-to-wav` command: wall time (median of 5
-# runs, with hyperfine when installed) and peak resident memory against its
-# bound of twice the module's size plus 16 MiB.
+#!/usr/bin/env bash
+# The whole `zelvix MODULE --render-to-wav` command with ZELVIX_SIMD set to
+# each instruction set the build holds and the processor runs: wall time,
+# medians of RUNS rounds (default 7), each round running every set once in
+# turn, and the ratio of each set's time to the plain loop's ("scalar") in
+# the same round, as one table. Then the peak resident memory of one render
+# against its bound of twice the module's size plus 16 MiB.
 #
 #   bench/render_bench.sh BUILD_DIR [MODULE]
 #
 # MODULE defaults to rafkill__song2.xm of the corpus. The module is linked
-# into a temporary folder, so its WAV file is written there.
-set -eu
+# into a temporary folder (under TMPDIR), so its WAV file is written there; a
+# TMPDIR on tmpfs keeps the file system's writing costs out of the figures.
+set -euo pipefail
 
 build=${1:?usage: render_bench.sh BUILD_DIR [MODULE]}
 here=$(cd "$(dirname "$0")" && pwd)
 module=${2:-$here/../../shared/corpus/rafkill__song2.xm}
 zelvix=$(cd "$build" && pwd)/zelvix
+bench=$(cd "$build" && pwd)/zelvix_bench
+runs=${RUNS:-7}
 
 [ -x "$zelvix" ] || { echo "no zelvix in $build" >&2; exit 1; }
+[ -x "$bench" ] || { echo "no zelvix_bench in $build (it lists the instruction sets)" >&2; exit 1; }
 [ -f "$module" ] || { echo "no module $module" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -23,22 +30,39 @@ name=$(basename "$module")
 ln -s "$(cd "$(dirname "$module")" && pwd)/$name" "$work/$name"
 cd "$work"
 
-if command -v hyperfine >/dev/null 2>&1; then
-  hyperfine --runs 5 --warmup 1 --export-json times.json \
-    "'$zelvix' '$name' --render-to-wav < /dev/null > /dev/null"
-  median=$(sed -n 's/.*"median": *\([0-9.]*\).*/\1/p' times.json | head -n 1)
-  echo "median wall: ${median} s"
-else
-  for run in 1 2 3 4 5; do
-    /usr/bin/time -f "%e s" "$zelvix" "$name" --render-to-wav < /dev/null > /dev/null
-  done
-fi
+# The sets, best first, as the benchmark names them: mixRoutine/SET/...
+mapfile -t targets < <("$bench" --benchmark_list_tests --benchmark_filter='^mixRoutine/' |
+  cut -d/ -f2 | awk '!seen[$0]++')
+[ "${targets[-1]}" = scalar ] || { echo "no scalar set listed" >&2; exit 1; }
+
+echo "processor: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)," \
+  "$(grep -c ^processor /proc/cpuinfo) cores; sets: ${targets[*]}"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+render() {  # one render with ZELVIX_SIMD=$1; prints its wall seconds
+  local start=$EPOCHREALTIME
+  ZELVIX_SIMD=$1 "$zelvix" "$name" --render-to-wav </dev/null >/dev/null
+  echo "$start $EPOCHREALTIME" | awk '{ printf "%.4f\n", $2 - $1 }'
+}
+for target in "${targets[@]}"; do render "$target" >/dev/null; done  # warm-up
+for ((round = 0; round < runs; ++round)); do
+  for target in "${targets[@]}"; do echo "$round $target $(render "$target")"; done
+done >times.txt
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+printf '%-8s %14s %22s\n' set "median wall s" "scalar time / set time"
+for target in "${targets[@]}"; do
+  wall=$(awk -v t="$target" '$2 == t { print $3 }' times.txt | median)
+  # The ratio of each round, then their median: both were timed side by side.
+  ratio=$(awk -v t="$target" '$2 == "scalar" { s[$1] = $3 } $2 == t { x[$1] = $3 }
+    END { for (r in x) printf "%.4f\n", s[r] / x[r] }' times.txt | median)
+  printf '%-8s %14.3f %21.2fx\n' "$target" "$wall" "$ratio"
+done
+echo "($runs rounds; audio: $(( ($(stat -c %s "$name.wav") - 44) / 176400 )) s at 44100 Hz)"
 
 /usr/bin/time -f "%M" -o rss.txt "$zelvix" "$name" --render-to-wav < /dev/null > /dev/null
 peak_kib=$(tail -n 1 rss.txt)
 size=$(stat -c %s "$module")
 bound_kib=$(( (2 * size) / 1024 + 16 * 1024 ))
-data=$(( $(stat -c %s "$name.wav") - 44 ))
-echo "audio: $(( data / 176400 )) s at 44100 Hz"
 echo "peak resident: ${peak_kib} KiB (bound ${bound_kib} KiB)"
 [ "$peak_kib" -le "$bound_kib" ]

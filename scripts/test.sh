@@ -6,8 +6,9 @@
 # tests, checks the install target, the manual pages and the Debian package
 # (scripts/package_check.sh); then runs the live-play tests (main thread and
 # sound thread sharing the replayer) in a ThreadSanitizer build; then a load,
-# render and release under valgrind's memcheck, and each fuzz target for a
-# bounded time (FUZZ_SECONDS, default 60; scripts/fuzz.sh).
+# render and release under valgrind's memcheck, each fuzz target for a
+# bounded time (FUZZ_SECONDS, default 60; scripts/fuzz.sh), and the aarch64
+# cross build's tests and renders under qemu (scripts/aarch64_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The live-play tests play through private PulseAudio and PipeWire servers
@@ -42,3 +43,4 @@ cmake --build build/tsan -j"$jobs" --target frontend_tests
 run_ctest build/tsan -R '^LivePlay'
 scripts/valgrind_check.sh
 scripts/fuzz.sh
+scripts/aarch64_check.sh

@@ -104,7 +104,7 @@ GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_
 // The 16 window bytes of each block: the same window for every block, or one per block.
 template <Fetch kFetch, class D8>
 HWY_INLINE hn::Vec<D8> loadWindows(D8 d8, const uint8_t* group, const int32_t* blockStart, int32_t size) {
-#if HWY_MAX_BYTES > 16
+#if HWY_MAX_BYTES == 32 || HWY_MAX_BYTES == 64
   if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d8) > 16) {
     const hn::Full128<uint8_t> d128;
     const auto block = [&](int b) { return hn::LoadU(d128, group + blockStart[b] * size); };
@@ -157,6 +157,7 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
   s0Scaled = dot(4096);
   delta = dot(0x0001FFFF);
 #else
+  (void)d;
   const auto s0 = hn::ShiftRight<16>(hn::ShiftLeft<16>(pair));
   s0Scaled = hn::ShiftLeft<12>(s0);
   delta = hn::Sub(hn::ShiftRight<16>(pair), s0);
@@ -225,7 +226,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   // of a 32-bit lane on the 16-bit scale: for bytes the element goes to the
   // high byte of its half and the low byte is zero (index 0x80).
   hn::Vec<decltype(d)> laneWindow = hn::Set(d, p.blockStart[0]);
-#if HWY_MAX_BYTES > 16
+#if HWY_MAX_BYTES == 32 || HWY_MAX_BYTES == 64
   if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d) > 4) {
     laneWindow = s.increment >= 0 ? hn::Broadcast<0>(offHigh) : hn::Broadcast<3>(offHigh);
   }
