@@ -8,9 +8,9 @@
 #endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "mixer/mix_routines.cpp"
-#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
 
-#include "hwy/highway.h"
+#include <hwy/highway.h>
 #include "mixer/mix_routines.h"
 #include "mixer/mix_stretch-inl.h"
 #include "mixer/mix_vector-inl.h"

@@ -9,11 +9,12 @@
 #define ZELVIX_MIXER_MIX_STRETCH_INL_H_
 #endif
 
+#include <hwy/highway.h>
+
 #include <algorithm>
 #include <cstdint>
 
 #include "core/player_settings.h"
-#include "hwy/highway.h"
 #include "mixer/voices.h"
 
 HWY_BEFORE_NAMESPACE();

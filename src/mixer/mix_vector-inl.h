@@ -17,11 +17,12 @@
 #define ZELVIX_MIXER_MIX_VECTOR_INL_H_
 #endif
 
+#include <hwy/highway.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
-#include "hwy/highway.h"
 #include "mixer/mix_stretch-inl.h"
 
 // The scalar fallbacks of Highway get no vector loop: "scalar" is the plain loop.
