@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "mixer_test_support.h"
@@ -429,6 +433,27 @@ TEST(MixVoice, NeverAddsOutsideTheMixBuffer) {
   for (int32_t s : buffer.sums()) EXPECT_EQ(s, 0);
   mixVoice(v, 2, 2);
   EXPECT_EQ(buffer.left(3), 256);
+}
+
+TEST(MixTargets, TheVariableNamesASetOrLeavesTheChoiceAutomatic) {
+  const std::span<const MixTarget> targets = mixTargets();
+  ASSERT_FALSE(targets.empty());
+  EXPECT_STREQ(targets.back().name, "scalar");
+  for (const MixTarget& target : targets) {
+    EXPECT_EQ(&mixTargetFor(target.name), &target);
+    std::string upper = target.name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(&mixTargetFor(upper.c_str()), &target);
+  }
+  // Not set, empty, unknown, or a set of another processor: the best one.
+  for (const char* value : {static_cast<const char*>(nullptr), "", "fastest", "avx512 ", "neon", "avx2"}) {
+    const bool listed = value != nullptr && std::any_of(targets.begin(), targets.end(), [&](const MixTarget& t) {
+                          return std::string(t.name) == value;
+                        });
+    if (!listed) {
+      EXPECT_EQ(&mixTargetFor(value), &targets.front()) << (value ? value : "(not set)");
+    }
+  }
 }
 
 }  // namespace
