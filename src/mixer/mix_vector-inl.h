@@ -202,8 +202,7 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
   }
 }
 
-// Mixes `count` samples (at least one vector's worth) from s.position on,
-// whole groups and then the rest as one group of fewer lanes; s is left as it was.
+// Mixes the whole groups of `count` samples from s.position on; s is left as it was.
 template <Fetch kFetch, typename Element, bool kInterpolate, bool kRamp, bool kCentred>
 HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count, const GroupPlan& p) {
   const MixTag d;
@@ -260,7 +259,6 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const uint32_t groups = count / static_cast<uint32_t>(lanes);
   int64_t position = s.position;
   int32_t* out = s.out;
-  hn::Vec<decltype(d)> firstFrames, lastFrames;
   for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes) {
     const int64_t index = position >> 32;
     const auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
@@ -275,6 +273,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
                                    hn::IfThenElse(carry, gatherBytesCarry, gatherBytes));
       pair = gatherPairs<Element>(d, bytes, offsets);
     }
+    hn::Vec<decltype(d)> firstFrames, lastFrames;
     groupFrames<kInterpolate, kCentred>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
                                         rightLast, firstFrames, lastFrames);
     hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
@@ -288,22 +287,6 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       }
     }
   }
-
-  // The rest: its missing lanes read lane 0's element and add nowhere.
-  const size_t rest = count % lanes;
-  if (rest == 0) return;
-  const int64_t index = position >> 32;
-  const auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
-  const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
-  const auto first = hn::Set(d, static_cast<int32_t>(index * size));
-  const auto offsets = hn::IfThenElse(hn::FirstN(d, rest), hn::Add(first, hn::IfThenElse(carry, gatherBytesCarry, gatherBytes)), first);
-  groupFrames<kInterpolate, kCentred>(d, du, gatherPairs<Element>(d, bytes, offsets), f, firstHalf, lastHalf, leftFirst,
-                                      leftLast, rightFirst, rightLast, firstFrames, lastFrames);
-  HWY_ALIGN int32_t sums[2 * kMaxLanes];
-  std::copy_n(out, 2 * rest, sums);
-  hn::Store(hn::Add(hn::Load(d, sums), firstFrames), d, sums);
-  hn::Store(hn::Add(hn::Load(d, sums + lanes), lastFrames), d, sums + lanes);
-  std::copy_n(sums, 2 * rest, out);
 }
 
 // The vector loop of a stretch. Knows the voice's readable bytes: the data up
@@ -327,12 +310,15 @@ class VectorLoop {
     } else {
       mixWith<Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
     }
-    s.position += static_cast<int64_t>(count) * s.increment;
-    s.out += 2 * static_cast<int64_t>(count);
+    // The rest of fewer samples than a group: the plain loop measures faster.
+    const uint32_t whole = count - count % static_cast<uint32_t>(lanes);
+    s.position += static_cast<int64_t>(whole) * s.increment;
+    s.out += 2 * static_cast<int64_t>(whole);
     if constexpr (kRamp) {
-      s.left += count * s.deltaLeft;
-      if constexpr (!kCentred) s.right += count * s.deltaRight;
+      s.left += whole * s.deltaLeft;
+      if constexpr (!kCentred) s.right += whole * s.deltaRight;
     }
+    mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count - whole);
   }
 
  private:
