@@ -15,11 +15,11 @@ namespace zv {
 // indexed by voice.mixRoutine plus 8 when both sides are equal (centred).
 // Calls whose frames do not lie inside the MixBuffer add nothing.
 //
-// Reads never leave the sample block: they reach at most the fourth byte
-// behind the element at voice.end (the vector loops read 8-bit data four
-// bytes at a time, and windows of 16 bytes only where they fit). A block of
-// the data, 2 bytes for the guard and 2 zero bytes behind them is enough.
-// Steps are unsigned in both directions, loops of length 0 stop.
+// Reads never leave the first voice.end x element size + 4 bytes of the
+// sample block: the data, 2 bytes for the guard and 2 zero bytes behind them
+// are enough (the vector loops read 8-bit data four bytes at a time, and
+// windows of 16 bytes only where they fit). Steps are unsigned in both
+// directions, loops of length 0 stop.
 void mixVoice(Voice& voice, int32_t count, int32_t offset);
 
 // One mixing routine; the table's entries. Exposed for tests and benchmarks.

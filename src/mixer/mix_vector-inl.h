@@ -56,15 +56,15 @@ enum class Fetch : uint8_t {
   gather,        // one gather per group
 };
 
-// How a stretch's groups fetch their pairs, decided once per stretch. Lane
-// k's position is the group's plus k increments: floor(k x increment / 2^32)
-// elements (its offset) and the low 32 bits of the product added to F, which
-// carries one element more when the addition overflows.
+// What a stretch's groups share, decided once per stretch. Lane k's position
+// is the group's plus k increments: floor(k x increment / 2^32) elements (its
+// offset) and the low 32 bits of the product added to F, which carries one
+// element more when the addition overflows.
 struct GroupPlan {
-  Fetch fetch;
-  int32_t blockStart[kMaxLanes / kBlockLanes];  // window start of each block, in elements from lane 0
+  Fetch fetch = Fetch::gather;
+  int32_t blockStart[kMaxLanes / kBlockLanes] = {};  // window start of each block, in elements from lane 0
   // Group start indices (lane 0, from `base`) whose windows lie inside the readable bytes.
-  int64_t windowLow, windowHigh;
+  int64_t windowLow = 0, windowHigh = 0;
 };
 
 inline int32_t laneOffset(size_t k, int64_t increment) {
@@ -75,7 +75,6 @@ template <typename Element>
 GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_t end) {
   constexpr int32_t size = sizeof(Element);
   GroupPlan p;
-  p.fetch = Fetch::gather;
   if constexpr (!kByteWindows) return p;
   // A window holds kWindowBytes / size elements; a lane reads its element (or
   // the next after a carry) and the one behind it. Offsets are monotonic in
