@@ -258,14 +258,34 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const uint32_t groups = count / static_cast<uint32_t>(lanes);
   int64_t position = s.position;
   int32_t* out = s.out;
-  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes) {
+  // Every lane's F, advanced by a group's increment (mod 2^32) per group. A
+  // lane carries when its F is below its offset's low half.
+  auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
+  const auto fStep = hn::Set(du, static_cast<uint32_t>(groupIncrement));
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  // SSE4 and AVX2 compare signed only: F and the offsets are kept with their
+  // top bit flipped, and a carry selects by adding the next element's indices.
+  const auto flip = hn::Set(du, 0x80000000u);
+  auto fFlipped = hn::BitCast(d, hn::Xor(f, flip));
+  const auto offLowFlipped = hn::BitCast(d, hn::Xor(offLow, flip));
+  const auto carryStep = hn::Sub(windowCarry, window);
+#endif
+  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
     const int64_t index = position >> 32;
-    const auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+    const auto carry = hn::Gt(offLowFlipped, fFlipped);
+    fFlipped = hn::Add(fFlipped, hn::BitCast(d, fStep));
+#else
     const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
+#endif
     hn::Vec<decltype(d)> pair;
     if (kFetch != Fetch::gather && HWY_LIKELY(static_cast<uint64_t>(index - p.windowLow) <= windowRange)) {
       const auto windows = loadWindows<kFetch>(d8, bytes + index * size, p.blockStart, size);
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+      const auto select = hn::BitCast(d8, hn::Add(window, hn::And(hn::VecFromMask(d, carry), carryStep)));
+#else
       const auto select = hn::BitCast(d8, hn::IfThenElse(carry, windowCarry, window));
+#endif
       pair = hn::BitCast(d, hn::TableLookupBytesOr0(windows, select));
     } else {
       const auto offsets = hn::Add(hn::Set(d, static_cast<int32_t>(index * size)),
