@@ -38,16 +38,19 @@ void plainRoutine(Voice& v, int32_t count, int32_t offset) {
 
 // The table of one loop, indexed by bit 0 interpolation, bit 1 ramping, bit 2
 // 16-bit data, bit 3 centred.
-#define ZV_MIX_TABLE(routine)                                                                                        \
-  {                                                                                                                  \
-    routine<int8_t, false, false, false>, routine<int8_t, true, false, false>, routine<int8_t, false, true, false>,  \
-        routine<int8_t, true, true, false>, routine<int16_t, false, false, false>,                                  \
-        routine<int16_t, true, false, false>, routine<int16_t, false, true, false>,                                 \
-        routine<int16_t, true, true, false>, routine<int8_t, false, false, true>,                                   \
-        routine<int8_t, true, false, true>, routine<int8_t, false, true, true>, routine<int8_t, true, true, true>, \
-        routine<int16_t, false, false, true>, routine<int16_t, true, false, true>,                                  \
-        routine<int16_t, false, true, true>, routine<int16_t, true, true, true>,                                    \
+// clang-format off
+#define ZV_MIX_TABLE(routine)                                                          \
+  {                                                                                    \
+    routine<int8_t, false, false, false>,  routine<int8_t, true, false, false>,        \
+    routine<int8_t, false, true, false>,   routine<int8_t, true, true, false>,         \
+    routine<int16_t, false, false, false>, routine<int16_t, true, false, false>,       \
+    routine<int16_t, false, true, false>,  routine<int16_t, true, true, false>,        \
+    routine<int8_t, false, false, true>,   routine<int8_t, true, false, true>,         \
+    routine<int8_t, false, true, true>,    routine<int8_t, true, true, true>,          \
+    routine<int16_t, false, false, true>,  routine<int16_t, true, false, true>,        \
+    routine<int16_t, false, true, true>,   routine<int16_t, true, true, true>,         \
   }
+// clang-format on
 
 #if HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 extern const MixRoutine kVectorRoutines[16];
