@@ -7,7 +7,8 @@
 # written by the module writer and, when the corpus is present
 # (ZELVIX_CORPUS_DIR, default ../shared/corpus), two real modules. Each is
 # rendered with the best instruction set qemu offers (SVE2) and with NEON,
-# with and without interpolation and ramping.
+# with and without interpolation and ramping. With the corpus it also runs
+# the audio tests' comparison of every instruction set on every real module.
 #
 #   scripts/aarch64_check.sh     (scripts/test.sh runs it last)
 set -euo pipefail
@@ -27,7 +28,7 @@ scripts/configure_release.sh
 cmake --build build/release -j"$jobs" --target zelvix make_fuzz_seeds
 
 # The corpus tests stay off here: under emulation the sweeps over every real
-# module would take hours. The renders below compare two of its modules.
+# module would take hours. Its comparison of the instruction sets runs below.
 cmake -S . -B build/aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
   -DZELVIX_TESTS=ON -DZELVIX_BENCH=OFF -DZELVIX_SANITIZE=OFF -DZELVIX_TSAN=OFF -DZELVIX_FUZZ=OFF \
   -DZELVIX_CORPUS_DIR="$(pwd)/build/aarch64/no-corpus" >/dev/null
@@ -36,12 +37,24 @@ cmake --build build/aarch64 -j"$jobs" --target loader_tests replayer_tests mixer
 # are not built: ctest lists them as NOT_BUILT placeholders.
 ctest --no-tests=error --output-on-failure -j"$jobs" --test-dir build/aarch64 -E '_NOT_BUILT$'
 
+corpus=${ZELVIX_CORPUS_DIR:-../shared/corpus}
+# With the corpus, the first 20 s of every real module must render the same
+# bytes with every instruction set (a build of its own: the test programs
+# read the corpus folder they were built with).
+if [ -d "$corpus" ]; then
+  cmake -S . -B build/aarch64-corpus -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DZELVIX_TESTS=ON -DZELVIX_BENCH=OFF -DZELVIX_SANITIZE=OFF -DZELVIX_TSAN=OFF \
+    -DZELVIX_FUZZ=OFF -DZELVIX_CORPUS_DIR="$(cd "$corpus" && pwd)" >/dev/null
+  cmake --build build/aarch64-corpus -j"$jobs" --target audio_tests
+  qemu-aarch64 build/aarch64-corpus/audio_tests --gtest_brief=1 \
+    --gtest_filter='Corpus/CorpusRenderTest.EveryInstructionSetRendersTheSameBytes/*'
+fi
+
 work=build/aarch64/renders
 rm -rf "$work"
 mkdir -p "$work/seeds"
 build/release/make_fuzz_seeds "$work/seeds" >/dev/null
 modules=(examples/demo.xm "$work/seeds/xm0104" "$work/seeds/mod31")
-corpus=${ZELVIX_CORPUS_DIR:-../shared/corpus}
 for name in rafkill__song2.xm black-box__ein1.mod; do
   [ -f "$corpus/$name" ] && modules+=("$corpus/$name")
 done
