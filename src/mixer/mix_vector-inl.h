@@ -52,6 +52,7 @@ constexpr int32_t kReadableTailBytes = 4;
 // How a stretch's groups fetch their pairs.
 enum class Fetch : uint8_t {
   groupWindow,   // one window for the whole group, duplicated into every block
+  halfWindows,   // 512-bit vectors: one window per 256-bit half
   blockWindows,  // one window per 128-bit block
   gather,        // one gather per group
 };
@@ -80,7 +81,8 @@ GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_
   // the next after a carry) and the one behind it. Offsets are monotonic in
   // the lane, so a block's first and last lanes bound it.
   const int32_t widest = kWindowBytes / size - 3;
-  for (const size_t blocks : {size_t{1}, lanes / kBlockLanes}) {
+  const size_t halves = lanes == 4 * kBlockLanes ? 2 : 1;
+  for (const size_t blocks : {size_t{1}, halves, lanes / kBlockLanes}) {
     const size_t perBlock = lanes / blocks;
     bool fits = true;
     for (size_t b = 0; b < blocks; ++b) {
@@ -95,7 +97,9 @@ GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_
     p.windowLow = -baseOffset - *low;
     p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - *high;
     // A sample too short for any window gathers.
-    if (p.windowHigh >= p.windowLow) p.fetch = blocks == 1 ? Fetch::groupWindow : Fetch::blockWindows;
+    if (p.windowHigh >= p.windowLow) {
+      p.fetch = blocks == 1 ? Fetch::groupWindow : perBlock == kBlockLanes ? Fetch::blockWindows : Fetch::halfWindows;
+    }
     return p;
   }
   return p;
@@ -104,6 +108,13 @@ GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_
 // The 16 window bytes of each block: the same window for every block, or one per block.
 template <Fetch kFetch, class D8>
 HWY_INLINE hn::Vec<D8> loadWindows(D8 d8, const uint8_t* group, const int32_t* blockStart, int32_t size) {
+#if HWY_MAX_BYTES == 64
+  if constexpr (kFetch == Fetch::halfWindows) {
+    const hn::Full256<uint8_t> d256;
+    return hn::Combine(d8, hn::LoadDup128(d256, group + blockStart[1] * size),
+                       hn::LoadDup128(d256, group + blockStart[0] * size));
+  }
+#endif
 #if HWY_MAX_BYTES == 32 || HWY_MAX_BYTES == 64
   if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d8) > 16) {
     const hn::Full128<uint8_t> d128;
@@ -230,6 +241,12 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     laneWindow = s.increment >= 0 ? hn::Broadcast<0>(offHigh) : hn::Broadcast<3>(offHigh);
   }
 #endif
+#if HWY_MAX_BYTES == 64
+  if constexpr (kFetch == Fetch::halfWindows) {
+    const hn::Full256<int32_t> d256;
+    laneWindow = hn::Combine(d, hn::Set(d256, p.blockStart[1]), hn::Set(d256, p.blockStart[0]));
+  }
+#endif
   const auto r = hn::Sub(offHigh, laneWindow);
   const auto window = size == 1 ? hn::Add(hn::Mul(r, hn::Set(d, 0x01000100)), hn::Set(d, 0x01800080))
                                 : hn::Add(hn::Mul(hn::Add(r, r), hn::Set(d, 0x01010101)), hn::Set(d, 0x03020100));
@@ -348,6 +365,12 @@ class VectorLoop {
         mixGroups<Fetch::groupWindow, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
         return;
       }
+#if HWY_MAX_BYTES == 64
+      if (plan.fetch == Fetch::halfWindows) {
+        mixGroups<Fetch::halfWindows, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
+        return;
+      }
+#endif
       if (plan.fetch == Fetch::blockWindows) {
         mixGroups<Fetch::blockWindows, Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
         return;
