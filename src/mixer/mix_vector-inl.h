@@ -180,7 +180,7 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
 // then of sample 1, ...), the first half of the samples in `firstFrames`.
 // The gains are in the layout of the products: sample j of each half in the
 // low 32 bits of 64-bit lane j.
-template <bool kInterpolate, bool kCentred, class D, class DU, class Indices>
+template <bool kSplitLanes, bool kInterpolate, bool kCentred, class D, class DU, class Indices>
 HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, Indices firstHalf, Indices lastHalf,
                             hn::Vec<D> leftFirst, hn::Vec<D> leftLast, hn::Vec<D> rightFirst, hn::Vec<D> rightLast,
                             hn::Vec<D>& firstFrames, hn::Vec<D>& lastFrames) {
@@ -196,8 +196,8 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
     const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(halfF)));
     scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(hn::OddEven(odd, oddToEven(even))));
   }
-  const auto first = hn::TableLookupLanes(scaledValue, firstHalf);
-  const auto last = hn::TableLookupLanes(scaledValue, lastHalf);
+  const auto first = kSplitLanes ? scaledValue : hn::TableLookupLanes(scaledValue, firstHalf);
+  const auto last = kSplitLanes ? oddToEven(scaledValue) : hn::TableLookupLanes(scaledValue, lastHalf);
   if constexpr (kCentred) {
     (void)rightFirst;
     (void)rightLast;
@@ -221,9 +221,19 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const size_t lanes = hn::Lanes(d);
   constexpr int32_t size = sizeof(Element);
 
+  // Windows of one group and gathers take any lane order: lane 2j holds
+  // sample j and lane 2j + 1 sample lanes / 2 + j, so the products of the
+  // even lanes and of the odd lanes are the two halves' frames in order.
+  // Block windows need neighbouring samples in a block and keep lane k at sample k.
+  constexpr bool kSplitLanes = kFetch == Fetch::groupWindow || kFetch == Fetch::gather;
+  const auto lane = hn::Iota(du, 0);
+  const auto pairIndex = hn::ShiftRight<1>(lane);
+  const auto halfway = static_cast<uint32_t>(lanes / 2);
+  const auto k = kSplitLanes ? hn::Add(pairIndex, hn::Mul(hn::And(lane, hn::Set(du, 1u)), hn::Set(du, halfway)))
+                             : lane;
+
   // The lanes' offsets: offLow the low 32 bits of k x increment, offHigh the
   // elements above them (the low increment's product carries into them).
-  const auto k = hn::Iota(du, 0);
   const auto incrementLow = hn::Set(du, static_cast<uint32_t>(s.increment));
   const auto offLow = hn::Mul(k, incrementLow);
   const auto productEven = hn::BitCast(du, hn::MulEven(k, incrementLow));
@@ -253,10 +263,8 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const auto windowCarry = hn::Add(window, hn::Set(d, size == 1 ? 0x01000100 : 0x02020202));
 
   // Sample j and sample lanes / 2 + j to the low half of 64-bit lane j; their gains likewise.
-  const auto pairIndex = hn::ShiftRight<1>(k);
   const auto firstHalf = hn::IndicesFromVec(d, hn::BitCast(d, pairIndex));
-  const auto lastHalf = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(pairIndex, hn::Set(du, lanes / 2))));
-  const auto halfway = static_cast<uint32_t>(lanes / 2);
+  const auto lastHalf = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(pairIndex, hn::Set(du, halfway))));
   auto leftFirst = hn::BitCast(d, hn::Set(du, s.left));
   auto rightFirst = hn::BitCast(d, hn::Set(du, s.right));
   auto leftLast = leftFirst, rightLast = rightFirst;
@@ -310,7 +318,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       pair = gatherPairs<Element>(d, bytes, offsets);
     }
     hn::Vec<decltype(d)> firstFrames, lastFrames;
-    groupFrames<kInterpolate, kCentred>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
+    groupFrames<kSplitLanes, kInterpolate, kCentred>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
                                         rightLast, firstFrames, lastFrames);
     hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
     hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
