@@ -40,7 +40,7 @@ struct EnvelopeState {
 // inside the 12 points: a count above 12 counts as 12, a point index of 12 or
 // more is the envelope's end (the value holds), and a loop whose start index
 // is 12 or more is not taken.
-uint16_t stepEnvelope(const Envelope& env, EnvelopeState st, uint8_t keyOn) {
+uint16_t stepEnvelope(const Envelope& env, const EnvelopeState& st, uint8_t keyOn) {
   const uint8_t count = env.pointCount < kEnvelopePoints ? env.pointCount : kEnvelopePoints;
   const bool sustain = (env.flags & kEnvelopeSustain) != 0;
   const bool loop = (env.flags & kEnvelopeLoop) != 0;
