@@ -73,6 +73,9 @@ HWY_AFTER_NAMESPACE();
 #include <strings.h>
 
 #include <cstdlib>
+#if HWY_ARCH_ARM_A64 && defined(__linux__)
+#include <sys/auxv.h>
+#endif
 
 #include "core/player_settings.h"
 
@@ -115,11 +118,39 @@ struct TargetList {
   size_t count = 0;
 };
 
+// Whether the processor (and the system, which must save the wider
+// registers) runs the code built for a Highway target: every feature its
+// compiler target string turns on. Asked here rather than of Highway's
+// library, whose start-up spends milliseconds timing its clock, a cost every
+// run of the program would pay.
+bool processorRuns(int64_t target) {
+#if HWY_ARCH_X86
+  __builtin_cpu_init();
+  const bool sse4 = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
+                    __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
+  const bool avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma") &&
+                    __builtin_cpu_supports("f16c");
+  const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                      __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+  if (target == HWY_SSE4) return sse4;
+  if (target == HWY_AVX2) return avx2;
+  if (target == HWY_AVX3) return avx512;
+#elif HWY_ARCH_ARM_A64 && defined(__linux__)
+  const unsigned long hwcap = getauxval(AT_HWCAP);
+  const unsigned long hwcap2 = getauxval(AT_HWCAP2);
+  if (target == HWY_NEON) return (hwcap & HWCAP_ASIMD) && (hwcap & HWCAP_AES) && (hwcap & HWCAP_PMULL) && (hwcap & HWCAP_SHA2);
+  if (target == HWY_SVE) return (hwcap & HWCAP_SVE) != 0;
+  if (target == HWY_SVE2) return (hwcap & HWCAP_SVE) && (hwcap2 & HWCAP2_SVE2) && (hwcap2 & HWCAP2_SVEAES);
+#endif
+  (void)target;
+  return false;
+}
+
 TargetList findTargets() {
   TargetList list;
-  const int64_t supported = hwy::SupportedTargets();
   for (const BuiltTarget& built : kBuiltTargets) {
-    if (built.needs == 0 || (supported & built.needs) != 0) list.targets[list.count++] = built.target;
+    if (built.needs == 0 || processorRuns(built.needs)) list.targets[list.count++] = built.target;
   }
   return list;
 }
