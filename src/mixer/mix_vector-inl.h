@@ -295,6 +295,11 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const auto offLowFlipped = hn::BitCast(d, hn::Xor(offLow, flip));
   const auto carryStep = hn::Sub(windowCarry, window);
 #endif
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  // Two groups per pass share the loop's scalar steps: measured faster on
+  // SSE4 and AVX2, no faster with 512-bit vectors.
+#pragma GCC unroll 2
+#endif
   for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
