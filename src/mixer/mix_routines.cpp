@@ -73,7 +73,9 @@ HWY_AFTER_NAMESPACE();
 #include <strings.h>
 
 #include <cstdlib>
-#if HWY_ARCH_ARM_A64 && defined(__linux__)
+#if HWY_ARCH_X86
+#include <cpuid.h>
+#elif HWY_ARCH_ARM_A64 && defined(__linux__)
 #include <sys/auxv.h>
 #endif
 
@@ -123,6 +125,16 @@ struct TargetList {
 // compiler target string turns on. Asked here rather than of Highway's
 // library, whose start-up spends milliseconds timing its clock, a cost every
 // run of the program would pay.
+#if HWY_ARCH_X86
+// F16C straight from the processor's feature leaf: clang's
+// __builtin_cpu_supports has no name for it. The AVX test beside it covers
+// the system's saving of the registers.
+bool hasF16c() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_F16C) != 0;
+}
+#endif
+
 bool processorRuns(int64_t target) {
 #if HWY_ARCH_X86
   __builtin_cpu_init();
@@ -130,7 +142,7 @@ bool processorRuns(int64_t target) {
                     __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
   const bool avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
                     __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma") &&
-                    __builtin_cpu_supports("f16c");
+                    hasF16c();
   const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
   if (target == HWY_SSE4) return sse4;
