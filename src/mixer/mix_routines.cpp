@@ -120,11 +120,6 @@ struct TargetList {
   size_t count = 0;
 };
 
-// Whether the processor (and the system, which must save the wider
-// registers) runs the code built for a Highway target: every feature its
-// compiler target string turns on. Asked here rather than of Highway's
-// library, whose start-up spends milliseconds timing its clock, a cost every
-// run of the program would pay.
 #if HWY_ARCH_X86
 // F16C straight from the processor's feature leaf: clang's
 // __builtin_cpu_supports has no name for it. The AVX test beside it covers
@@ -135,6 +130,11 @@ bool hasF16c() {
 }
 #endif
 
+// Whether the processor (and the system, which must save the wider
+// registers) runs the code built for a Highway target: every feature its
+// compiler target string turns on. Asked here rather than of Highway's
+// library, whose start-up spends milliseconds timing its clock, a cost every
+// run of the program would pay.
 bool processorRuns(int64_t target) {
 #if HWY_ARCH_X86
   __builtin_cpu_init();
