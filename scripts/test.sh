@@ -39,8 +39,9 @@ cmake --build build/asan -j"$jobs"
 run_ctest build/asan
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=OFF \
   -DZELVIX_TSAN=ON -DZELVIX_BENCH=OFF -DZELVIX_FUZZ=OFF >/dev/null
-cmake --build build/tsan -j"$jobs" --target frontend_tests
-run_ctest build/tsan -R '^LivePlay'
+# Thread checks of live play and of renders (replayer, mixing and writing on threads of their own).
+cmake --build build/tsan -j"$jobs" --target frontend_tests audio_tests
+run_ctest build/tsan -R '^(LivePlay|RenderTest\.|SongRenderTest\.)'
 scripts/valgrind_check.sh
 scripts/fuzz.sh
 scripts/aarch64_check.sh

@@ -195,7 +195,7 @@ void finishVoiceRamps() {
   }
 }
 
-void sendChannelUpdates() {
+void sendChannelUpdates(NoteStartSink sink) {
   VoiceUpdate update{};
   update.tickFrames = song.samplesPerTick;
   for (int i = 0; i < song.channelCount; ++i) {
@@ -216,16 +216,21 @@ void sendChannelUpdates() {
       update.flags |= VoiceUpdate::updateStep;
       update.step = periodToStep(ch.finalPeriod);
     }
-    updateVoice(i, update);
+    sink(i, update);
   }
 }
 
 int32_t runTick() {
   finishVoiceRamps();
   playerTick();
+  const int32_t frames = holdTickFrames();
+  sendChannelUpdates();
+  return frames;
+}
+
+int32_t holdTickFrames() {
   // Read after the tick, so a tempo change sets the length of the tick that made it.
   song.samplesPerTick = std::clamp(song.samplesPerTick, 1, maxTickFrames(player.mixingFrequency));
-  sendChannelUpdates();
   return song.samplesPerTick;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/player_settings.h"
+#include "replayer/notes.h"
 
 namespace zv {
 
@@ -43,13 +44,16 @@ void fillOutputBuffer(int16_t* out, int32_t frames);
 // The tick-boundary step: fade-outs stopped, ramps ended at their targets.
 void finishVoiceRamps();
 
-// Turns each channel's status into a VoiceUpdate, clearing the status.
-void sendChannelUpdates();
+// Turns each channel's status into a VoiceUpdate for `sink` (the voice
+// itself unless a render queues it for its mixing thread), clearing the status.
+void sendChannelUpdates(NoteStartSink sink = updateVoice);
 
-// One tick at a tick boundary: finishVoiceRamps, playerTick, then
-// samplesPerTick held within 1..maxTickFrames (a crafted tempo can never
-// make an empty or oversized tick), then sendChannelUpdates. Returns the
-// tick's length in frames, read after the tick.
+// song.samplesPerTick held within 1..maxTickFrames and returned: after a
+// tick, so a crafted tempo can never make an empty or oversized tick.
+int32_t holdTickFrames();
+
+// One tick at a tick boundary: finishVoiceRamps, playerTick, holdTickFrames,
+// then sendChannelUpdates. Returns the tick's length in frames, read after the tick.
 int32_t runTick();
 
 // The longest tick at `frequency`, (5 x f) / 2 frames (tempo 1): the capacity

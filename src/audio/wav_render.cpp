@@ -4,12 +4,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "audio/player.h"
+#include "audio/tick_queue.h"
+#include "audio/write_behind.h"
 #include "mixer/voices.h"
+#include "replayer/notes.h"
 #include "replayer/pitch.h"
 #include "replayer/tick_engine.h"
 
@@ -114,10 +121,149 @@ struct WavOutput {
   }
 };
 
+// Wakes waitWhileRendering when a render ends.
+std::mutex endMutex;
+std::condition_variable endChanged;
+
 RenderResult endRender(RenderResult result) {
   renderActive = false;
   lastResult = result;
+  { std::lock_guard lock(endMutex); }  // a waiter is then asleep or sees the flag
+  endChanged.notify_all();
   return result;
+}
+
+bool writeWavData(void* wav, const void* bytes, size_t count) {
+  return static_cast<WavOutput*>(wav)->write(bytes, count, true);
+}
+
+// The 16-bit frames of one tick whose voice updates were made: mixed and
+// converted into `out`. Returns its byte count.
+int32_t mixTick(int16_t* out, int32_t frames) {
+  std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
+  mixAllVoices(frames, 0);
+  convertMixBuffer(out, frames, 256);
+  return frames * 4;
+}
+
+// Ticks gathered behind one another into the writer's blocks.
+struct TickBatches {
+  WriteBehind& writer;
+  int32_t frames = 0;  // made but not yet handed to the writer
+  bool failed = false;
+
+  int16_t* next() { return writer.buffer() + 2 * frames; }
+  // After a tick of `count` frames was made at next(); false once a write failed.
+  bool add(int32_t count) {
+    frames += count;
+    if (frames >= kWriteBatchFrames) flush();
+    return !failed;
+  }
+  void flush() {
+    if (frames > 0 && !failed) failed = !writer.submit(static_cast<size_t>(frames) * 4);
+    frames = 0;
+  }
+};
+
+// The render's ticks on one thread, one after another, until an end test,
+// a cleared renderActive, the data bound or a write error.
+void renderTicksInOneThread(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBytes) {
+  uint32_t total = 0;  // bytes of whole ticks made
+  while (!songEndReached(lastPosition) && renderActive) {
+    const int32_t bytes = renderTick(batches.next());
+    if (bytes <= 0) break;  // cannot happen with a MixBuffer; never spin without output
+    if (static_cast<uint64_t>(total) + static_cast<uint32_t>(bytes) > maxDataBytes) break;
+    total += static_cast<uint32_t>(bytes);
+    if (!batches.add(bytes / 4)) break;
+  }
+}
+
+// With two threads the replayer runs ahead of the mixing: its thread plays
+// the ticks and queues their voice updates, the render thread applies them
+// and mixes. The replayer never reads a voice, so the ticks are the same.
+struct ReplayerRun {
+  TickQueue queue;
+  uint16_t lastPosition;
+  uint32_t maxDataBytes;
+};
+
+ReplayerRun* replayerRun = nullptr;  // the running one, for queueUpdate
+TickRecord* recordFilled = nullptr;  // replayer thread only
+
+// The replayer thread's sink for voice updates: into the tick's record, the
+// next one when it is full.
+void queueUpdate(int channelIndex, const VoiceUpdate& update) {
+  if (recordFilled == nullptr) return;  // stopped
+  if (recordFilled->count == TickRecord::kCapacity) {
+    recordFilled->frames = 0;
+    replayerRun->queue.publish();
+    recordFilled = replayerRun->queue.claim();
+    if (recordFilled == nullptr) return;
+    recordFilled->startsTick = false;
+    recordFilled->count = 0;
+  }
+  recordFilled->updates[recordFilled->count++] = {channelIndex, update};
+}
+
+void* replayerThreadEntry(void* run) {
+  ReplayerRun& r = *static_cast<ReplayerRun*>(run);
+  uint32_t total = 0;
+  while (!songEndReached(r.lastPosition) && renderActive) {
+    recordFilled = r.queue.claim();
+    if (recordFilled == nullptr) break;
+    recordFilled->startsTick = true;
+    recordFilled->count = 0;
+    playerTick();
+    const int32_t frames = holdTickFrames();
+    sendChannelUpdates(queueUpdate);
+    if (recordFilled == nullptr) break;
+    const auto bytes = static_cast<uint32_t>(frames) * 4;
+    if (static_cast<uint64_t>(total) + bytes > r.maxDataBytes) break;
+    total += bytes;
+    recordFilled->frames = frames;
+    r.queue.publish();
+  }
+  recordFilled = nullptr;
+  r.queue.finish();
+  return nullptr;
+}
+
+// The render thread's part: voice updates applied and ticks mixed in the
+// replayer's order until its ticks end, renderActive is cleared or a write fails.
+void mixQueuedTicks(TickQueue& queue, TickBatches& batches) {
+  while (const TickRecord* record = queue.next()) {
+    if (record->startsTick) finishVoiceRamps();
+    for (int32_t i = 0; i < record->count; ++i) updateVoice(record->updates[i].channel, record->updates[i].update);
+    const int32_t frames = std::min(record->frames, player.mixBufferFrames);
+    queue.release();
+    if (frames == 0) continue;
+    if (!renderActive || !batches.add(mixTick(batches.next(), frames) / 4)) break;
+  }
+  queue.stop();
+}
+
+void renderTicks(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBytes) {
+  // The queue (300 KiB) lives on the heap for the render's length.
+  ReplayerRun* run = new (std::nothrow) ReplayerRun;
+  pthread_t replayer;
+  const NoteStartSink previousSink = noteStartSink;
+  if (run != nullptr) {
+    run->lastPosition = lastPosition;
+    run->maxDataBytes = maxDataBytes;
+    replayerRun = run;
+    noteStartSink = queueUpdate;
+    if (pthread_create(&replayer, nullptr, replayerThreadEntry, run) == 0) {
+      mixQueuedTicks(run->queue, batches);
+      pthread_join(replayer, nullptr);
+    } else {
+      delete run;
+      run = nullptr;
+    }
+    noteStartSink = previousSink;
+    replayerRun = nullptr;
+  }
+  if (run == nullptr) renderTicksInOneThread(batches, lastPosition, maxDataBytes);
+  delete run;
 }
 
 }  // namespace
@@ -138,6 +284,11 @@ void joinRenderThread() {
 
 RenderResult lastRenderResult() { return lastResult; }
 
+void waitWhileRendering(uint32_t ms) {
+  std::unique_lock lock(endMutex);
+  endChanged.wait_for(lock, std::chrono::milliseconds(ms), [] { return !renderActive; });
+}
+
 void clearRenderFlag() { renderActive = false; }
 
 RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
@@ -151,8 +302,8 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   const int32_t tickCapacity = maxTickFrames(frequency);
   // Room for a batch of ticks with the longest possible tick behind it.
   const size_t bufferFrames = static_cast<size_t>(tickCapacity) + kWriteBatchFrames;
-  auto* ticks = static_cast<int16_t*>(std::malloc(bufferFrames * 2 * sizeof(int16_t)));
-  if (ticks == nullptr) {
+  WriteBehind writer;
+  if (!writer.start(writeWavData, &wav, bufferFrames * 2 * sizeof(int16_t))) {
     std::fclose(wav.file);
     return endRender(RenderResult::outOfMemory);
   }
@@ -164,30 +315,18 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   if (!headerWritten || !allocateMixBuffer(tickCapacity)) {
     // Nothing to mix into: the file is left a valid WAV file without data.
     if (headerWritten) wav.writeSizes();
+    writer.finish();
     std::fclose(wav.file);
-    std::free(ticks);
     return endRender(headerWritten ? RenderResult::outOfMemory : RenderResult::writeError);
   }
 
-  const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
   prepareRender(frequency, amp, 0);
   // renderActive is not set again here: the caller set it before the render
   // began, and a key or SIGTERM that cleared it since must not be lost.
-  maxDataBytes &= ~3u;
-  uint32_t total = 0;       // bytes of whole ticks made
-  int32_t pendingFrames = 0;  // made but not yet written
-  while (!songEndReached(lastPosition) && renderActive) {
-    const int32_t bytes = renderTick(ticks + 2 * pendingFrames);
-    if (bytes <= 0) break;  // cannot happen with a MixBuffer; never spin without output
-    if (static_cast<uint64_t>(total) + static_cast<uint32_t>(bytes) > maxDataBytes) break;
-    total += static_cast<uint32_t>(bytes);
-    pendingFrames += bytes / 4;
-    if (pendingFrames >= kWriteBatchFrames) {
-      if (!wav.write(ticks, static_cast<size_t>(pendingFrames) * 4, true)) break;
-      pendingFrames = 0;
-    }
-  }
-  if (!wav.failed && pendingFrames > 0) wav.write(ticks, static_cast<size_t>(pendingFrames) * 4, true);
+  TickBatches batches{writer};
+  renderTicks(batches, static_cast<uint16_t>(song.songLength - 1), maxDataBytes & ~3u);
+  batches.flush();
+  const bool written = writer.finish();
 
   renderActive = false;
   freeMixBuffer();
@@ -195,8 +334,7 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   finishRender();
   stopPlayback();
   const bool closed = std::fclose(wav.file) == 0;
-  std::free(ticks);
-  const bool ok = !wav.failed && sizesWritten && closed;
+  const bool ok = written && !wav.failed && sizesWritten && closed;
   return endRender(ok ? RenderResult::ok : RenderResult::writeError);
 }
 
@@ -246,11 +384,7 @@ bool songEndReached(uint16_t lastPosition) {
 
 int32_t renderTick(int16_t* out) {
   if (player.mixBuffer == nullptr) return 0;
-  const int32_t frames = std::min(runTick(), player.mixBufferFrames);
-  std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
-  mixAllVoices(frames, 0);
-  convertMixBuffer(out, frames, 256);
-  return frames * 4;
+  return mixTick(out, std::min(runTick(), player.mixBufferFrames));
 }
 
 }  // namespace zv

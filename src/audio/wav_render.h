@@ -1,4 +1,6 @@
-// Rendering the whole song to a 16-bit stereo WAV file on its own thread.
+// Rendering the whole song to a 16-bit stereo WAV file on its own thread,
+// with the replayer running ahead on a second and the file written behind on
+// a third where the system gives them.
 #pragma once
 
 #include <atomic>
@@ -34,11 +36,17 @@ void joinRenderThread();
 // starts; a render whose flag is already clear writes no data), then the
 // sizes, and the player restored
 // (stopped, its mixing frequency and factors as before). The data never
-// exceed `maxDataBytes` (whole ticks only). On a write error it stops at once
-// and leaves the sizes of the whole frames in the file where it still can.
+// exceed `maxDataBytes` (whole ticks only). On a write error it stops when it
+// hands over the next block (at most one block later) and leaves the sizes of
+// the whole frames in the file where it still can.
 // Returns how it ended (also kept for lastRenderResult). Leaves renderActive false.
 RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes = kMaxWavDataBytes);
 RenderResult lastRenderResult();
+
+// Returns after `ms` milliseconds, or as soon as no render is active: at
+// once when renderActive is clear, else when the render ends. A flag cleared
+// by a signal handler is seen when the render, seeing it too, ends.
+void waitWhileRendering(uint32_t ms);
 
 // Render state: position set, frequency replaced (the old one kept) and
 // factors recomputed, ampFactor = amp x 8, voices and channels reset, global

@@ -68,14 +68,6 @@ const char* renderFailureMessage(RenderResult result) {
   return "Error: Couldn't write WAV file!";
 }
 
-// Sleeps `ms` milliseconds in short slices, waking early when the render has
-// ended, so that the program exits as soon as the file is complete while the
-// keyboard is still polled at the same pace.
-void sleepWhileRendering(uint32_t ms) {
-  constexpr uint32_t kSlice = 5;
-  for (uint32_t slept = 0; slept < ms && renderActive; slept += kSlice) sleepMilliseconds(kSlice);
-}
-
 // Renders on the render thread while watching the keyboard every 200 ms; any
 // key stops the render. A render that failed is reported and gives status 1.
 // Entered with renderActive set.
@@ -98,7 +90,9 @@ int renderMode(const Options& options) {
   std::fflush(stdout);
   enterRawMode();
   while (renderActive) {
-    sleepWhileRendering(200);
+    // Woken as soon as the render ends, so the program exits as soon as the
+    // file is complete, while the keyboard is still polled at the same pace.
+    waitWhileRendering(200);
     if (keyPressed()) renderActive = false;
   }
   restoreTerminal();

@@ -183,6 +183,25 @@ TEST_F(SongRenderTest, DataIsTheSumOfTheTicksAcrossTempoChanges) {
   EXPECT_EQ(ticks.data, wav.data);
 }
 
+// A row that starts a note on each of 32 channels sends a tick more voice
+// updates than the render's queue keeps in one record: the file still holds
+// exactly the ticks, each tick's updates applied before it is mixed.
+TEST_F(SongRenderTest, EveryChannelStartingTogetherRendersItsTicks) {
+  XmModulePlan plan = toneSong(8, 32);
+  for (int row = 0; row < 8; ++row) {
+    for (int c = 0; c < 32; ++c) {
+      plan.cell(0, row, c) = NoteCell{static_cast<uint8_t>(30 + (row * 7 + c) % 40), 1,
+                                      static_cast<uint8_t>(0x10 + (row + c) % 0x40), 0, 0};
+    }
+  }
+  load(plan);
+  const test::WavInfo wav = render();
+  load(plan);
+  const test::ManualRender ticks = test::renderByTicks(kMaxWavDataBytes);
+  ASSERT_FALSE(allZero(ticks.data));
+  EXPECT_EQ(ticks.data, wav.data);
+}
+
 // A crafted header tempo that would make ticks of 0 frames still renders,
 // one frame per tick.
 TEST_F(SongRenderTest, CraftedTempoGivesOneFrameTicks) {

@@ -1,0 +1,52 @@
+// Writing a render's blocks of data on a thread of their own, so that the
+// mixing goes on while the system copies the last block: two buffers, one
+// being filled while the other is written, in order, one write at a time.
+// A side that waits naps and looks again, so the mixing never pays for
+// waking the writer. Where no thread can be started the blocks are written
+// at once instead.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace zv {
+
+class WriteBehind {
+ public:
+  // Writes a block of `bytes`; false when it failed (what the system took is
+  // the writer's to count). Called on the writing thread only.
+  using WriteBlock = bool (*)(void* context, const void* bytes, size_t count);
+
+  // Two buffers of `bufferBytes` each. False when out of memory.
+  bool start(WriteBlock write, void* context, size_t bufferBytes);
+  // The buffer to fill next.
+  int16_t* buffer() { return buffers_[filling_]; }
+  // Hands the first `bytes` of buffer() to the writer and waits until the
+  // block before it is written. False once a write failed: nothing more is written.
+  bool submit(size_t bytes);
+  // Waits for the last block and ends the thread; true when every write succeeded.
+  bool finish();
+  ~WriteBehind();
+
+ private:
+  static void* threadEntry(void* self);
+  void writeBlocks();
+
+  WriteBlock write_ = nullptr;
+  void* context_ = nullptr;
+  int16_t* buffers_[2] = {nullptr, nullptr};
+  int filling_ = 0;
+  bool threadStarted_ = false;
+  pthread_t thread_{};
+  // Block n is in buffer n % 2, of blockBytes_[n % 2] bytes.
+  size_t blockBytes_[2] = {0, 0};
+  std::atomic<uint32_t> submitted_{0};
+  std::atomic<uint32_t> written_{0};  // after a failure: skipped
+  std::atomic<bool> failed_{false};
+  std::atomic<bool> finishing_{false};
+};
+
+}  // namespace zv
