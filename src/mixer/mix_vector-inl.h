@@ -153,11 +153,13 @@ HWY_INLINE V oddToEven(V v) {
 #endif
 }
 
-// From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12 and S1 - S0.
-template <class D>
+// From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12, or
+// with kMidpoint (S0 + S1) / 2 x 2^12, and S1 - S0.
+template <bool kMidpoint, class D>
 HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<D>& delta) {
 #if HWY_ARCH_X86
-  // Two multiply-adds of the halves (pmaddwd): (S0, S1) . (4096, 0) and (S0, S1) . (-1, 1).
+  // Two multiply-adds of the halves (pmaddwd): (S0, S1) . (4096, 0) or
+  // (2048, 2048), and (S0, S1) . (-1, 1).
   const hn::Repartition<int16_t, D> d16;
   const auto dot = [&](int32_t weights) {
     auto odd = hn::Zero(d);
@@ -165,10 +167,11 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
                                                     hn::Zero(d), odd);
     return hn::RearrangeToOddPlusEven(even, odd);
   };
-  s0Scaled = dot(4096);
+  s0Scaled = dot(kMidpoint ? 0x08000800 : 4096);
   delta = dot(0x0001FFFF);
 #else
   (void)d;
+  static_assert(!kMidpoint, "the midpoint form is built for x86 only");
   const auto s0 = hn::ShiftRight<16>(hn::ShiftLeft<16>(pair));
   s0Scaled = hn::ShiftLeft<12>(s0);
   delta = hn::Sub(hn::ShiftRight<16>(pair), s0);
@@ -179,19 +182,24 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
 // 2^20) for both sides, in the MixBuffer's order (left, right of sample 0,
 // then of sample 1, ...), the first half of the samples in `firstFrames`.
 // The gains are in the layout of the products: sample j of each half in the
-// low 32 bits of 64-bit lane j.
-template <bool kSplitLanes, bool kInterpolate, bool kCentred, class D, class DU, class Indices>
+// low 32 bits of 64-bit lane j. With kSignedF, f holds F - 2^31 (F with its
+// top bit flipped, read as signed), which 8-bit data allow (below).
+template <bool kSplitLanes, bool kInterpolate, bool kCentred, bool kSignedF, class D, class DU, class Indices>
 HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, Indices firstHalf, Indices lastHalf,
                             hn::Vec<D> leftFirst, hn::Vec<D> leftLast, hn::Vec<D> rightFirst, hn::Vec<D> rightLast,
                             hn::Vec<D>& firstFrames, hn::Vec<D>& lastFrames) {
   // I x 2^12 with I = S0 + 2 floor(d x F / 2^33): the product with a gain
   // then has floor(I x gain / 2^20) in its high half, exact since |I| <= 32768.
   hn::Vec<D> scaledValue, delta;
-  unpackPairs(d, pair, scaledValue, delta);
+  // With F = Fs + 2^31, floor(d x F / 2^33) = floor(d x Fs / 2^33) + d / 4
+  // when d / 4 is whole (8-bit data: d = 256 (s1 - s0)), so I = (S0 + S1) / 2
+  // + 2 floor(d x Fs / 2^33): the flipped accumulators the compares need
+  // serve the products too, and the plain ones need not be kept.
+  unpackPairs<kSignedF && kInterpolate>(d, pair, scaledValue, delta);
   if constexpr (kInterpolate) {
     // F is a multiple of 8, so floor(d x F / 2^33) is the high half of the
-    // signed 64-bit product d x (F / 2).
-    const auto halfF = hn::BitCast(d, hn::ShiftRight<1>(f));
+    // signed 64-bit product d x (F / 2) (likewise for Fs).
+    const auto halfF = kSignedF ? hn::ShiftRight<1>(hn::BitCast(d, f)) : hn::BitCast(d, hn::ShiftRight<1>(f));
     const auto even = hn::BitCast(d, hn::MulEven(delta, halfF));
     const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(halfF)));
     scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(hn::OddEven(odd, oddToEven(even))));
@@ -303,7 +311,8 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-    const auto carry = hn::Gt(offLowFlipped, fFlipped);
+    const auto fHere = fFlipped;  // this group's
+    const auto carry = hn::Gt(offLowFlipped, fHere);
     fFlipped = hn::Add(fFlipped, hn::BitCast(d, fStep));
 #else
     const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
@@ -323,8 +332,17 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       pair = gatherPairs<Element>(d, bytes, offsets);
     }
     hn::Vec<decltype(d)> firstFrames, lastFrames;
-    groupFrames<kSplitLanes, kInterpolate, kCentred>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
-                                        rightLast, firstFrames, lastFrames);
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+    if constexpr (size == 1) {
+      groupFrames<kSplitLanes, kInterpolate, kCentred, true>(d, du, pair, hn::BitCast(du, fHere), firstHalf,
+                                                             lastHalf, leftFirst, leftLast, rightFirst, rightLast,
+                                                             firstFrames, lastFrames);
+    } else
+#endif
+    {
+      groupFrames<kSplitLanes, kInterpolate, kCentred, false>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast,
+                                                              rightFirst, rightLast, firstFrames, lastFrames);
+    }
     hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
     hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
     if constexpr (kRamp) {
