@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "mixer/mix_stretch-inl.h"
 
@@ -220,7 +221,8 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
   }
 }
 
-// Mixes the whole groups of `count` samples from s.position on; s is left as it was.
+// Mixes `count` samples (at least a group) from s.position on in groups, the
+// last ending where the stretch ends; s is left as it was.
 template <Fetch kFetch, typename Element, bool kInterpolate, bool kRamp, bool kCentred>
 HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count, const GroupPlan& p) {
   const MixTag d;
@@ -303,12 +305,10 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const auto offLowFlipped = hn::BitCast(d, hn::Xor(offLow, flip));
   const auto carryStep = hn::Sub(windowCarry, window);
 #endif
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-  // Two groups per pass share the loop's scalar steps: measured faster on
-  // SSE4 and AVX2, no faster with 512-bit vectors.
-#pragma GCC unroll 2
-#endif
-  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
+  // One group at `position`; with kMasked the frames below int32 element
+  // `keepFrom` (of the two halves together) add nothing: they were mixed already.
+  int32_t keepFrom = 0;
+  const auto mixGroup = [&](auto masked) HWY_ATTR {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
     const auto fHere = fFlipped;  // this group's
@@ -343,8 +343,24 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       groupFrames<kSplitLanes, kInterpolate, kCentred, false>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast,
                                                               rightFirst, rightLast, firstFrames, lastFrames);
     }
+    if constexpr (decltype(masked)::value) {
+      const auto element = hn::BitCast(d, lane);
+      const auto below = hn::Set(d, keepFrom - 1);  // Highway has no integer Ge
+      firstFrames = hn::IfThenElseZero(hn::Gt(element, below), firstFrames);
+      lastFrames = hn::IfThenElseZero(hn::Gt(hn::Add(element, hn::Set(d, static_cast<int32_t>(lanes))), below),
+                                      lastFrames);
+    }
     hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
     hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
+  };
+
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  // Two groups per pass share the loop's scalar steps: measured faster on
+  // SSE4 and AVX2, no faster with 512-bit vectors.
+#pragma GCC unroll 2
+#endif
+  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
+    mixGroup(std::false_type{});
     if constexpr (kRamp) {
       leftFirst = hn::Add(leftFirst, leftStep);
       leftLast = hn::Add(leftLast, leftStep);
@@ -354,6 +370,29 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       }
     }
   }
+
+  // The rest, fewer samples than a group (count >= lanes): one more group
+  // ending at the stretch's end, the samples it shares with the last one masked.
+  const auto rest = count % static_cast<uint32_t>(lanes);
+  if (rest == 0) return;
+  const uint32_t shared = static_cast<uint32_t>(lanes) - rest;
+  position -= static_cast<int64_t>(shared) * s.increment;
+  out -= 2 * static_cast<size_t>(shared);
+  const auto back = hn::Set(du, static_cast<uint32_t>(static_cast<int64_t>(shared) * s.increment));
+  f = hn::Sub(f, back);
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  fFlipped = hn::Sub(fFlipped, hn::BitCast(d, back));
+#endif
+  if constexpr (kRamp) {
+    const auto left = hn::BitCast(d, hn::Set(du, shared * s.deltaLeft));
+    const auto right = hn::BitCast(d, hn::Set(du, shared * s.deltaRight));
+    leftFirst = hn::Sub(leftFirst, left);
+    leftLast = hn::Sub(leftLast, left);
+    rightFirst = hn::Sub(rightFirst, right);
+    rightLast = hn::Sub(rightLast, right);
+  }
+  keepFrom = 2 * static_cast<int32_t>(shared);
+  mixGroup(std::true_type{});
 }
 
 // The vector loop of a stretch. Knows the voice's readable bytes: the data up
@@ -377,15 +416,13 @@ class VectorLoop {
     } else {
       mixWith<Element, kInterpolate, kRamp, kCentred>(base, s, count, plan);
     }
-    // The rest of fewer samples than a group: the plain loop measures faster.
-    const uint32_t whole = count - count % static_cast<uint32_t>(lanes);
-    s.position += static_cast<int64_t>(whole) * s.increment;
-    s.out += 2 * static_cast<int64_t>(whole);
+    // The groups took every sample, the rest included.
+    s.position += static_cast<int64_t>(count) * s.increment;
+    s.out += 2 * static_cast<int64_t>(count);
     if constexpr (kRamp) {
-      s.left += whole * s.deltaLeft;
-      if constexpr (!kCentred) s.right += whole * s.deltaRight;
+      s.left += count * s.deltaLeft;
+      if constexpr (!kCentred) s.right += count * s.deltaRight;
     }
-    mixSamples<Element, kInterpolate, kRamp, kCentred>(base, s, count - whole);
   }
 
  private:
