@@ -188,6 +188,12 @@ void finishVoiceRamps() {
   const int voiceCount = 2 * song.channelCount;
   for (int v = 0; v < voiceCount; ++v) {
     Voice& voice = voices[v];
+    // Most voices have nothing to finish: skipped, which also keeps the
+    // compiler from turning the loop into slow gathers across the records.
+    if (voice.rampSamplesLeft == 0 && voice.currentLeft == voice.targetLeft &&
+        voice.currentRight == voice.targetRight && !(voice.flags & Voice::fadingOut)) {
+      continue;
+    }
     if (voice.flags & Voice::fadingOut) voice.flags = Voice::stopped;
     voice.currentLeft = voice.targetLeft;
     voice.currentRight = voice.targetRight;
