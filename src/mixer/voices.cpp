@@ -45,14 +45,30 @@ void clearVoiceStore() {
 // lengths at 1 or more, this only keeps a 0 from trapping.
 int32_t rampFrames(int32_t frames) { return frames < 1 ? 1 : frames; }
 
-// (target - current) / frames, truncating towards zero, without overflow.
-// Differences of gains in their range fit 32 bits, whose division many
-// processors make several times faster than a 64-bit one.
+// The reciprocal of the last ramp length divided by: ramps divide by the
+// tick's length or the short ramp's, the same for most updates, and a
+// multiplication is several times faster than a division. Sound thread only.
+uint32_t lastRampFrames = 0;
+uint64_t lastReciprocal = 0;  // ceil(2^64 / lastRampFrames), for lengths of 2 and more
+
+}  // namespace
+
 int32_t rampDelta(int32_t target, int32_t current, int32_t frames) {
   const int64_t difference = static_cast<int64_t>(target) - current;
-  if (difference >= INT32_MIN && difference <= INT32_MAX) return static_cast<int32_t>(difference) / frames;
-  return static_cast<int32_t>(difference / frames);
+  if (frames <= 1) return frames == 1 ? static_cast<int32_t>(difference) : 0;
+  const auto divisor = static_cast<uint32_t>(frames);
+  if (divisor != lastRampFrames) {
+    lastRampFrames = divisor;
+    lastReciprocal = UINT64_MAX / divisor + 1;
+  }
+  // |difference| < 2^32 and frames < 2^32, so floor(a x ceil(2^64 / f) / 2^64)
+  // is exactly floor(a / f): the error of the reciprocal adds less than a / 2^64 < 1 / f.
+  const uint64_t a = static_cast<uint64_t>(difference < 0 ? -difference : difference);
+  const auto quotient = static_cast<int64_t>((static_cast<unsigned __int128>(a) * lastReciprocal) >> 64);
+  return static_cast<int32_t>(difference < 0 ? -quotient : quotient);
 }
+
+namespace {
 
 void cutVoice(int channelIndex, Voice*& v) {
   if (player.volumeRamping) {

@@ -66,6 +66,10 @@ extern int16_t voiceOfChannel[kMaxChannels];  // active voice of channel c: 2c o
 // panTable[i] = round(sqrt(i / 256) x 65536): equal-power gains, i = 0..256.
 extern const int32_t panTable[257];
 
+// (target - current) / frames, truncating towards zero, for frames >= 1 (0
+// for smaller frames). Sound thread only: it keeps the last length's reciprocal.
+int32_t rampDelta(int32_t target, int32_t current, int32_t frames);
+
 // Applies `update` to the active voice of `channelIndex` (0..31): cut (with
 // ramping: fade the old voice out and flip to the other voice), panning,
 // volume, gains and ramp, step, trigger. Sound thread only.

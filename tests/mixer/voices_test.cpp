@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "mixer/mix_routines.h"
 #include "mixer_test_support.h"
@@ -144,6 +146,32 @@ TEST_F(VoiceLayer, RampsOverTheTickOrQuicklyAndTruncateTowardsZero) {
   EXPECT_EQ(v.rampSamplesLeft, 220);
   EXPECT_EQ(v.rampDeltaLeft, -(59084775 / 220));  // towards zero, not down
   EXPECT_EQ(v.rampDeltaRight, -(1000 / 220));
+}
+
+// The reciprocal it multiplies by gives the division's quotient for every
+// pair of 32-bit gains and every length, alternating lengths included.
+TEST(RampDelta, EqualsTruncatingDivision) {
+  const int32_t lengths[] = {1, 2, 3, 7, 220, 240, 882, 1102, 65536, 99999, 110250, INT32_MAX - 1, INT32_MAX};
+  const int32_t gains[] = {INT32_MIN, INT32_MIN + 1, -267386880, -59084775, -882, -1, 0, 1, 881, 882, 883,
+                           59084775, 267386880, INT32_MAX - 1, INT32_MAX};
+  uint64_t random = 88172645463325252ull;
+  const auto next = [&] {
+    random ^= random << 13, random ^= random >> 7, random ^= random << 17;
+    return static_cast<int32_t>(random);
+  };
+  for (int round = 0; round < 2000; ++round) {
+    for (const int32_t frames : lengths) {
+      const int32_t f = round % 3 == 0 ? frames : round % 3 == 1 ? (next() & 0xFFFF) + 1 : std::max(1, next() & INT32_MAX);
+      const int32_t target = round < 15 ? gains[round] : next();
+      for (const int32_t current : gains) {
+        ASSERT_EQ(rampDelta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
+            << target << " " << current << " " << f;
+      }
+      const int32_t current = next();
+      ASSERT_EQ(rampDelta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
+          << target << " " << current << " " << f;
+    }
+  }
 }
 
 TEST_F(VoiceLayer, NoRampWithoutRamping) {
