@@ -308,7 +308,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   // One group at `position`; with kMasked the frames below int32 element
   // `keepFrom` (of the two halves together) add nothing: they were mixed already.
   int32_t keepFrom = 0;
-  const auto mixGroup = [&](auto masked) HWY_ATTR {
+  const auto mixGroup = [&](auto masked) HWY_ATTR __attribute__((always_inline)) {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
     const auto fHere = fFlipped;  // this group's
