@@ -305,8 +305,9 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const auto offLowFlipped = hn::BitCast(d, hn::Xor(offLow, flip));
   const auto carryStep = hn::Sub(windowCarry, window);
 #endif
-  // One group at `position`; with kMasked the frames below int32 element
-  // `keepFrom` (of the two halves together) add nothing: they were mixed already.
+  // One group at `position`. When `masked` holds true, the frames below int32
+  // element `keepFrom` (of the two halves together) add nothing: they were
+  // mixed already.
   int32_t keepFrom = 0;
   const auto mixGroup = [&](auto masked) HWY_ATTR __attribute__((always_inline)) {
     const int64_t index = position >> 32;
