@@ -1,13 +1,8 @@
 #include "audio/tick_queue.h"
 
-#include <time.h>
+#include "audio/nap.h"
 
 namespace zv {
-
-void napBriefly() {
-  const timespec nap{0, 100 * 1000};
-  nanosleep(&nap, nullptr);
-}
 
 TickRecord* TickQueue::claim() {
   // Acquire: the consumer is done with the slot before it is filled again.

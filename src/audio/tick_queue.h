@@ -56,7 +56,5 @@ class TickQueue {
   std::atomic<bool> stopped_{false};
 };
 
-// A short sleep of a side that waits for the other (about a tenth of a millisecond).
-void napBriefly();
 
 }  // namespace zv

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "audio/tick_queue.h"
+#include "audio/nap.h"
 
 namespace zv {
 
