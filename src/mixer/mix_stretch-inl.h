@@ -105,13 +105,17 @@ struct PlainLoop {
   }
 };
 
-// Output samples until the position first reaches or passes `end`: one
-// division. The result can exceed 32 bits (a step of 1/65536 from 65535 frames away).
-inline uint64_t samplesToEnd(const Voice& v) {
-  if (v.step == 0) return kLongestStretch;
+// Output samples until the position first reaches or passes `end`, or
+// `wanted` when that is fewer. One division, left out when `wanted` samples
+// cannot reach the end (the quotient itself can exceed 32 bits: a step of
+// 1/65536 from 65535 frames away).
+inline uint32_t samplesToEnd(const Voice& v, uint32_t wanted) {
+  if (v.step == 0) return std::min(kLongestStretch, wanted);
   const uint32_t d = static_cast<uint32_t>(std::min<int64_t>(int64_t{v.end} - v.position - 1, kLongestStretch));
   const uint32_t q = d * 65536u + (65535u - (v.fraction >> 16));
-  return uint64_t{q / v.step} + 1;
+  // floor(q / step) + 1 >= wanted exactly when (wanted - 1) x step <= q.
+  if (wanted == 0 || uint64_t{wanted - 1} * v.step <= q) return wanted;
+  return q / v.step + 1;
 }
 
 // Wraps a position at or past the end of a looped voice: loopLength is
@@ -156,7 +160,7 @@ HWY_INLINE void mixStretches(Voice& v, int32_t count, int32_t offset, Loop& loop
       v.position = static_cast<int32_t>(position);
       continue;
     }
-    uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(samplesToEnd(v), remaining));
+    uint32_t m = samplesToEnd(v, remaining);
     if constexpr (kRamp) {
       if (v.rampSamplesLeft > 0) {
         m = std::min(m, static_cast<uint32_t>(v.rampSamplesLeft));
