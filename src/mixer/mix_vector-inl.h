@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <type_traits>
 
 #include "mixer/mix_stretch-inl.h"
@@ -86,15 +87,26 @@ struct GroupPlan {
   int64_t windowLow = 0, windowHigh = 0;
 };
 
+// The part of a plan that the increment alone decides: the fetch the windows
+// allow and where they start.
+struct GroupShape {
+  int64_t increment = 0;
+  bool known = false;  // whether this holds the shape of `increment`
+  Fetch fetch = Fetch::gather;
+  int32_t blockStart[kMaxLanes / kBlockLanes] = {};
+  int32_t lowest = 0, highest = 0;  // of the block starts
+};
+
 inline int32_t laneOffset(size_t k, int64_t increment) {
   return static_cast<int32_t>((static_cast<int64_t>(k) * increment) >> 32);
 }
 
 template <typename Element>
-GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_t end) {
+HWY_NOINLINE GroupShape shapeGroups(size_t lanes, int64_t increment) {
   constexpr int32_t size = sizeof(Element);
-  GroupPlan p;
-  if constexpr (!kByteWindows) return p;
+  GroupShape g;
+  g.increment = increment;
+  g.known = true;
   // A window holds kWindowBytes / size elements; a lane reads its element (or
   // the next after a carry) and the one behind it. Offsets are monotonic in
   // the lane, so a block's first and last lanes bound it.
@@ -106,20 +118,38 @@ GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_
     for (size_t b = 0; b < blocks; ++b) {
       const int32_t first = laneOffset(b * perBlock, increment);
       const int32_t last = laneOffset(b * perBlock + perBlock - 1, increment);
-      p.blockStart[b] = std::min(first, last);
-      fits = fits && std::max(first, last) - p.blockStart[b] <= widest;
+      g.blockStart[b] = std::min(first, last);
+      fits = fits && std::max(first, last) - g.blockStart[b] <= widest;
     }
     if (!fits) continue;
-    const auto [low, high] = std::minmax_element(p.blockStart, p.blockStart + blocks);
-    // Windows from element e of the data: 0 <= e and e x size + 16 <= end x size + 4.
-    p.windowLow = -baseOffset - *low;
-    p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - *high;
-    // A sample too short for any window gathers.
-    if (p.windowHigh >= p.windowLow) {
-      p.fetch = blocks == 1 ? Fetch::groupWindow : perBlock == kBlockLanes ? Fetch::blockWindows : Fetch::halfWindows;
-    }
-    return p;
+    const auto [low, high] = std::minmax_element(g.blockStart, g.blockStart + blocks);
+    g.lowest = *low;
+    g.highest = *high;
+    g.fetch = blocks == 1 ? Fetch::groupWindow : perBlock == kBlockLanes ? Fetch::blockWindows : Fetch::halfWindows;
+    return g;
   }
+  return g;
+}
+
+template <typename Element>
+HWY_INLINE GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_t end) {
+  constexpr int32_t size = sizeof(Element);
+  GroupPlan p;
+  if constexpr (!kByteWindows) return p;
+  // A voice keeps its increment from stretch to stretch, and a tick's voices
+  // have few: shapes are kept in a small table by increment (per thread: each
+  // sound thread mixes its own).
+  thread_local GroupShape shapes[64];
+  GroupShape& shape = shapes[(static_cast<uint64_t>(increment) * 0x9E3779B97F4A7C15u) >> 58];
+  if (!shape.known || shape.increment != increment) shape = shapeGroups<Element>(lanes, increment);
+  if (shape.fetch == Fetch::gather) return p;
+  // Windows from element e of the data: 0 <= e and e x size + 16 <= end x size + 4.
+  p.windowLow = -baseOffset - shape.lowest;
+  p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - shape.highest;
+  // A sample too short for any window gathers.
+  if (p.windowHigh < p.windowLow) return p;
+  p.fetch = shape.fetch;
+  std::copy(std::begin(shape.blockStart), std::end(shape.blockStart), p.blockStart);
   return p;
 }
 
