@@ -252,7 +252,10 @@ int16_t convertSample(int32_t sum, int32_t masterVolume) {
 }
 
 void convertMixBuffer(int16_t* out, int32_t frames, int32_t masterVolume) {
-  const int32_t* sums = player.mixBuffer;
+  convertSums(out, player.mixBuffer, frames, masterVolume);
+}
+
+void convertSums(int16_t* out, const int32_t* sums, int32_t frames, int32_t masterVolume) {
   const int32_t count = 2 * frames;
   if (masterVolume == 256) {
     int32_t i = 0;

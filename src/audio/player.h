@@ -77,6 +77,9 @@ void mixAllVoices(int32_t frames, int32_t offset);
 // master volume unless it is 256.
 int16_t convertSample(int32_t sum, int32_t masterVolume);
 
+// Converts the 2 x frames sums at `sums` into `out`.
+void convertSums(int16_t* out, const int32_t* sums, int32_t frames, int32_t masterVolume);
+
 // Converts 2 x frames sums from the MixBuffer's start into `out`.
 void convertMixBuffer(int16_t* out, int32_t frames, int32_t masterVolume);
 

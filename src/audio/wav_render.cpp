@@ -27,8 +27,8 @@ std::atomic<bool> renderActive{false};
 namespace {
 
 // Ticks are gathered behind one another and written in blocks of about this
-// many frames (256 KiB), not one write per tick.
-constexpr int32_t kWriteBatchFrames = 65536;
+// many frames (256 KiB of sums, 128 KiB in the file), not one write per tick.
+constexpr int32_t kWriteBatchFrames = 32768;
 
 bool lastOrderReached = false;
 
@@ -101,6 +101,12 @@ struct WavOutput {
   FILE* file = nullptr;
   uint32_t dataBytes = 0;
   bool failed = false;
+  int16_t* samples = nullptr;  // a block's 16-bit samples, made by the writer
+
+  WavOutput() = default;
+  WavOutput(const WavOutput&) = delete;
+  WavOutput& operator=(const WavOutput&) = delete;
+  ~WavOutput() { std::free(samples); }
 
   bool write(const void* bytes, size_t count, bool isData) {
     const size_t done = std::fwrite(bytes, 1, count, file);
@@ -133,8 +139,13 @@ RenderResult endRender(RenderResult result) {
   return result;
 }
 
-bool writeWavData(void* wav, const void* bytes, size_t count) {
-  return static_cast<WavOutput*>(wav)->write(bytes, count, true);
+// A block of 32-bit sums, two a frame: converted to 16-bit samples and
+// written. On the writer's thread, so the mixing does not pay for the conversion.
+bool writeWavData(void* context, const void* block, size_t bytes) {
+  WavOutput& wav = *static_cast<WavOutput*>(context);
+  const auto frames = static_cast<int32_t>(bytes / (2 * sizeof(int32_t)));
+  convertSums(wav.samples, static_cast<const int32_t*>(block), frames, 256);
+  return wav.write(wav.samples, static_cast<size_t>(frames) * 4, true);
 }
 
 // The 16-bit frames of one tick whose voice updates were made: mixed and
@@ -146,13 +157,24 @@ int32_t mixTick(int16_t* out, int32_t frames) {
   return frames * 4;
 }
 
-// Ticks gathered behind one another into the writer's blocks.
+// One tick whose voice updates were made, mixed straight into `sums` (room
+// for the longest tick): the MixBuffer is `sums` for the tick. Only the render
+// thread mixes while a render runs (the device is closed), so no lock is taken.
+void mixTickInto(int32_t* sums, int32_t frames) {
+  int32_t* const own = player.mixBuffer;
+  player.mixBuffer = sums;
+  std::memset(sums, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
+  mixAllVoices(frames, 0);
+  player.mixBuffer = own;
+}
+
+// Ticks' sums gathered behind one another into the writer's blocks.
 struct TickBatches {
   WriteBehind& writer;
   int32_t frames = 0;  // made but not yet handed to the writer
   bool failed = false;
 
-  int16_t* next() { return writer.buffer() + 2 * frames; }
+  int32_t* next() { return static_cast<int32_t*>(writer.buffer()) + 2 * frames; }
   // After a tick of `count` frames was made at next(); false once a write failed.
   bool add(int32_t count) {
     frames += count;
@@ -160,7 +182,7 @@ struct TickBatches {
     return !failed;
   }
   void flush() {
-    if (frames > 0 && !failed) failed = !writer.submit(static_cast<size_t>(frames) * 4);
+    if (frames > 0 && !failed) failed = !writer.submit(static_cast<size_t>(frames) * 2 * sizeof(int32_t));
     frames = 0;
   }
 };
@@ -170,11 +192,13 @@ struct TickBatches {
 void renderTicksInOneThread(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBytes) {
   uint32_t total = 0;  // bytes of whole ticks made
   while (!songEndReached(lastPosition) && renderActive) {
-    const int32_t bytes = renderTick(batches.next());
-    if (bytes <= 0) break;  // cannot happen with a MixBuffer; never spin without output
-    if (static_cast<uint64_t>(total) + static_cast<uint32_t>(bytes) > maxDataBytes) break;
-    total += static_cast<uint32_t>(bytes);
-    if (!batches.add(bytes / 4)) break;
+    const int32_t frames = std::min(runTick(), player.mixBufferFrames);
+    if (frames <= 0) break;  // cannot happen with a MixBuffer; never spin without output
+    mixTickInto(batches.next(), frames);
+    const auto bytes = static_cast<uint32_t>(frames) * 4;
+    if (static_cast<uint64_t>(total) + bytes > maxDataBytes) break;
+    total += bytes;
+    if (!batches.add(frames)) break;
   }
 }
 
@@ -237,7 +261,9 @@ void mixQueuedTicks(TickQueue& queue, TickBatches& batches) {
     const int32_t frames = std::min(record->frames, player.mixBufferFrames);
     queue.release();
     if (frames == 0) continue;
-    if (!renderActive || !batches.add(mixTick(batches.next(), frames) / 4)) break;
+    if (!renderActive) break;
+    mixTickInto(batches.next(), frames);
+    if (!batches.add(frames)) break;
   }
   queue.stop();
 }
@@ -303,7 +329,8 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   // Room for a batch of ticks with the longest possible tick behind it.
   const size_t bufferFrames = static_cast<size_t>(tickCapacity) + kWriteBatchFrames;
   WriteBehind writer;
-  if (!writer.start(writeWavData, &wav, bufferFrames * 2 * sizeof(int16_t))) {
+  wav.samples = static_cast<int16_t*>(std::malloc(bufferFrames * 2 * sizeof(int16_t)));
+  if (wav.samples == nullptr || !writer.start(writeWavData, &wav, bufferFrames * 2 * sizeof(int32_t))) {
     std::fclose(wav.file);
     return endRender(RenderResult::outOfMemory);
   }

@@ -9,8 +9,8 @@ namespace zv {
 bool WriteBehind::start(WriteBlock write, void* context, size_t bufferBytes) {
   write_ = write;
   context_ = context;
-  for (int16_t*& b : buffers_) {
-    b = static_cast<int16_t*>(std::malloc(bufferBytes));
+  for (void*& b : buffers_) {
+    b = std::malloc(bufferBytes);
     if (b == nullptr) return false;
   }
   threadStarted_ = pthread_create(&thread_, nullptr, threadEntry, this) == 0;
@@ -62,7 +62,7 @@ bool WriteBehind::finish() {
 
 WriteBehind::~WriteBehind() {
   finish();
-  for (int16_t* b : buffers_) std::free(b);
+  for (void* b : buffers_) std::free(b);
 }
 
 }  // namespace zv

@@ -23,7 +23,7 @@ class WriteBehind {
   // Two buffers of `bufferBytes` each. False when out of memory.
   bool start(WriteBlock write, void* context, size_t bufferBytes);
   // The buffer to fill next.
-  int16_t* buffer() { return buffers_[filling_]; }
+  void* buffer() { return buffers_[filling_]; }
   // Hands the first `bytes` of buffer() to the writer and waits until the
   // block before it is written. False once a write failed: nothing more is written.
   bool submit(size_t bytes);
@@ -37,7 +37,7 @@ class WriteBehind {
 
   WriteBlock write_ = nullptr;
   void* context_ = nullptr;
-  int16_t* buffers_[2] = {nullptr, nullptr};
+  void* buffers_[2] = {nullptr, nullptr};
   int filling_ = 0;
   bool threadStarted_ = false;
   pthread_t thread_{};
