@@ -202,27 +202,29 @@ HWY_INLINE V oddToEven(V v) {
 }
 
 // From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12, or
-// with kMidpoint (S0 + S1) / 2 x 2^12, and S1 - S0.
-template <bool kMidpoint, class D>
+// with kSignedF (S0 + S1) / 2 x 2^12, and (S1 - S0) x 2^12, or x 2^13 without
+// kSignedF: the scale the interpolation's product needs (groupFrames).
+template <bool kSignedF, class D>
 HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<D>& delta) {
 #if HWY_ARCH_X86
   // Two multiply-adds of the halves (pmaddwd): (S0, S1) . (4096, 0) or
-  // (2048, 2048), and (S0, S1) . (-1, 1).
+  // (2048, 2048), and (S0, S1) . (-4096, 4096) or (-8192, 8192).
   const hn::Repartition<int16_t, D> d16;
-  const auto dot = [&](int32_t weights) {
+  const auto dot = [&](uint32_t weights) {
     auto odd = hn::Zero(d);
-    const auto even = hn::ReorderWidenMulAccumulate(d, hn::BitCast(d16, pair), hn::BitCast(d16, hn::Set(d, weights)),
+    const auto even = hn::ReorderWidenMulAccumulate(d, hn::BitCast(d16, pair),
+                                                    hn::BitCast(d16, hn::Set(d, static_cast<int32_t>(weights))),
                                                     hn::Zero(d), odd);
     return hn::RearrangeToOddPlusEven(even, odd);
   };
-  s0Scaled = dot(kMidpoint ? 0x08000800 : 4096);
-  delta = dot(0x0001FFFF);
+  s0Scaled = dot(kSignedF ? 0x08000800u : 4096u);
+  delta = dot(kSignedF ? 0x1000F000u : 0x2000E000u);
 #else
   (void)d;
-  static_assert(!kMidpoint, "the midpoint form is built for x86 only");
+  static_assert(!kSignedF, "the midpoint form is built for x86 only");
   const auto s0 = hn::ShiftRight<16>(hn::ShiftLeft<16>(pair));
   s0Scaled = hn::ShiftLeft<12>(s0);
-  delta = hn::Sub(hn::ShiftRight<16>(pair), s0);
+  delta = hn::ShiftLeft<13>(hn::Sub(hn::ShiftRight<16>(pair), s0));
 #endif
 }
 
@@ -245,12 +247,13 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
   // serve the products too, and the plain ones need not be kept.
   unpackPairs<kSignedF && kInterpolate>(d, pair, scaledValue, delta);
   if constexpr (kInterpolate) {
-    // F is a multiple of 8, so floor(d x F / 2^33) is the high half of the
-    // signed 64-bit product d x (F / 2) (likewise for Fs).
-    const auto halfF = kSignedF ? hn::ShiftRight<1>(hn::BitCast(d, f)) : hn::BitCast(d, hn::ShiftRight<1>(f));
-    const auto even = hn::BitCast(d, hn::MulEven(delta, halfF));
-    const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(halfF)));
-    scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(hn::OddEven(odd, oddToEven(even))));
+    // The high half of the signed 64-bit product of d x 2^12 and Fs, or of
+    // d x 2^13 and F / 2 (exact: F is a multiple of 8), is floor(d x F /
+    // 2^20); with its low 13 bits cleared it is 2^13 floor(d x F / 2^33).
+    const auto factor = kSignedF ? hn::BitCast(d, f) : hn::BitCast(d, hn::ShiftRight<1>(f));
+    const auto even = hn::BitCast(d, hn::MulEven(delta, factor));
+    const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(factor)));
+    scaledValue = hn::Add(scaledValue, hn::And(hn::OddEven(odd, oddToEven(even)), hn::Set(d, ~int32_t{0x1FFF})));
   }
   const auto first = kSplitLanes ? scaledValue : hn::TableLookupLanes(scaledValue, firstHalf);
   const auto last = kSplitLanes ? oddToEven(scaledValue) : hn::TableLookupLanes(scaledValue, lastHalf);
@@ -344,12 +347,17 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   // lane carries when its F is below its offset's low half.
   auto f = hn::Add(hn::Set(du, static_cast<uint32_t>(position)), offLow);
   const auto fStep = hn::Set(du, static_cast<uint32_t>(groupIncrement));
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-  // SSE4 and AVX2 compare signed only: F and the offsets are kept with their
-  // top bit flipped, and a carry selects by adding the next element's indices.
+#if HWY_ARCH_X86
+  // F and the offsets are also kept with their top bit flipped: SSE4 and
+  // AVX2 compare signed only, and 8-bit data interpolate from flipped F.
+  constexpr bool kFlippedCompare = HWY_TARGET > HWY_AVX3 || size == 1;
   const auto flip = hn::Set(du, 0x80000000u);
   auto fFlipped = hn::BitCast(d, hn::Xor(f, flip));
   const auto offLowFlipped = hn::BitCast(d, hn::Xor(offLow, flip));
+#endif
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  // Without mask registers a carry selects by adding the next element's
+  // indices: for bytes, one to each index byte (the zero bytes stay above 0x80).
   const auto carryStep = hn::Sub(windowCarry, window);
 #endif
   // One group at `position`. When `masked` holds true, the frames below int32
@@ -358,10 +366,10 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   int32_t keepFrom = 0;
   const auto mixGroup = [&](auto masked) HWY_ATTR ZV_GROUP_BODY_INLINE {
     const int64_t index = position >> 32;
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+#if HWY_ARCH_X86
     const auto fHere = fFlipped;  // this group's
-    const auto carry = hn::Gt(offLowFlipped, fHere);
-    fFlipped = hn::Add(fFlipped, hn::BitCast(d, fStep));
+    const auto carry = kFlippedCompare ? hn::Gt(offLowFlipped, fHere) : hn::RebindMask(d, hn::Lt(f, offLow));
+    if constexpr (kFlippedCompare) fFlipped = hn::Add(fFlipped, hn::BitCast(d, fStep));
 #else
     const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
 #endif
@@ -369,7 +377,8 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     if (kFetch != Fetch::gather && HWY_LIKELY(static_cast<uint64_t>(index - p.windowLow) <= windowRange)) {
       const auto windows = loadWindows<kFetch>(d8, bytes + index * size, p.blockStart, size);
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-      const auto select = hn::BitCast(d8, hn::Add(window, hn::And(hn::VecFromMask(d, carry), carryStep)));
+      const auto select = size == 1 ? hn::Sub(hn::BitCast(d8, window), hn::BitCast(d8, hn::VecFromMask(d, carry)))
+                                    : hn::BitCast(d8, hn::Add(window, hn::And(hn::VecFromMask(d, carry), carryStep)));
 #else
       const auto select = hn::BitCast(d8, hn::IfThenElse(carry, windowCarry, window));
 #endif
@@ -380,7 +389,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
       pair = gatherPairs<Element>(d, bytes, offsets);
     }
     hn::Vec<decltype(d)> firstFrames, lastFrames;
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+#if HWY_ARCH_X86
     if constexpr (size == 1) {
       groupFrames<kSplitLanes, kInterpolate, kCentred, true>(d, du, pair, hn::BitCast(du, fHere), firstHalf,
                                                              lastHalf, leftFirst, leftLast, rightFirst, rightLast,
@@ -428,7 +437,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   out -= 2 * static_cast<size_t>(shared);
   const auto back = hn::Set(du, static_cast<uint32_t>(static_cast<int64_t>(shared) * s.increment));
   f = hn::Sub(f, back);
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+#if HWY_ARCH_X86
   fFlipped = hn::Sub(fFlipped, hn::BitCast(d, back));
 #endif
   if constexpr (kRamp) {
