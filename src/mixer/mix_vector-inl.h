@@ -201,14 +201,14 @@ HWY_INLINE V oddToEven(V v) {
 #endif
 }
 
-// From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12, or
-// with kSignedF (S0 + S1) / 2 x 2^12, and (S1 - S0) x 2^12, or x 2^13 without
-// kSignedF: the scale the interpolation's product needs (groupFrames).
+// From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12 and
+// S1 - S0, or with kSignedF (S0 + S1) / 2 x 2^12 and (S1 - S0) x 2^12, the
+// scale the product with flipped F needs (groupFrames).
 template <bool kSignedF, class D>
 HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<D>& delta) {
 #if HWY_ARCH_X86
   // Two multiply-adds of the halves (pmaddwd): (S0, S1) . (4096, 0) or
-  // (2048, 2048), and (S0, S1) . (-4096, 4096) or (-8192, 8192).
+  // (2048, 2048), and (S0, S1) . (-1, 1) or (-4096, 4096).
   const hn::Repartition<int16_t, D> d16;
   const auto dot = [&](uint32_t weights) {
     auto odd = hn::Zero(d);
@@ -218,13 +218,13 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
     return hn::RearrangeToOddPlusEven(even, odd);
   };
   s0Scaled = dot(kSignedF ? 0x08000800u : 4096u);
-  delta = dot(kSignedF ? 0x1000F000u : 0x2000E000u);
+  delta = dot(kSignedF ? 0x1000F000u : 0x0001FFFFu);
 #else
   (void)d;
   static_assert(!kSignedF, "the midpoint form is built for x86 only");
   const auto s0 = hn::ShiftRight<16>(hn::ShiftLeft<16>(pair));
   s0Scaled = hn::ShiftLeft<12>(s0);
-  delta = hn::ShiftLeft<13>(hn::Sub(hn::ShiftRight<16>(pair), s0));
+  delta = hn::Sub(hn::ShiftRight<16>(pair), s0);
 #endif
 }
 
@@ -247,13 +247,19 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
   // serve the products too, and the plain ones need not be kept.
   unpackPairs<kSignedF && kInterpolate>(d, pair, scaledValue, delta);
   if constexpr (kInterpolate) {
-    // The high half of the signed 64-bit product of d x 2^12 and Fs, or of
-    // d x 2^13 and F / 2 (exact: F is a multiple of 8), is floor(d x F /
-    // 2^20); with its low 13 bits cleared it is 2^13 floor(d x F / 2^33).
+    // F is a multiple of 8, so floor(d x F / 2^33) is the high half of the
+    // signed 64-bit product d x (F / 2). With flipped F the high half of
+    // (d x 2^12) x Fs is floor(d x Fs / 2^20), and with its low 13 bits
+    // cleared 2^13 floor(d x Fs / 2^33): a mask instead of two shifts.
     const auto factor = kSignedF ? hn::BitCast(d, f) : hn::BitCast(d, hn::ShiftRight<1>(f));
     const auto even = hn::BitCast(d, hn::MulEven(delta, factor));
     const auto odd = hn::BitCast(d, hn::MulEven(oddToEven(delta), oddToEven(factor)));
-    scaledValue = hn::Add(scaledValue, hn::And(hn::OddEven(odd, oddToEven(even)), hn::Set(d, ~int32_t{0x1FFF})));
+    const auto high = hn::OddEven(odd, oddToEven(even));
+    if constexpr (kSignedF) {
+      scaledValue = hn::Add(scaledValue, hn::And(high, hn::Set(d, ~int32_t{0x1FFF})));
+    } else {
+      scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(high));
+    }
   }
   const auto first = kSplitLanes ? scaledValue : hn::TableLookupLanes(scaledValue, firstHalf);
   const auto last = kSplitLanes ? oddToEven(scaledValue) : hn::TableLookupLanes(scaledValue, lastHalf);
