@@ -368,9 +368,11 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
 #endif
   // One group at `position`. When `masked` holds true, the frames below int32
   // element `keepFrom` (of the two halves together) add nothing: they were
-  // mixed already.
+  // mixed already. When `inWindow` holds true the group's window is known to
+  // lie inside the readable bytes; otherwise it is tested.
   int32_t keepFrom = 0;
-  const auto mixGroup = [&](auto masked) HWY_ATTR ZV_GROUP_BODY_INLINE {
+  const auto windowFits = [&](int64_t index) { return static_cast<uint64_t>(index - p.windowLow) <= windowRange; };
+  const auto mixGroup = [&](auto masked, auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86
     const auto fHere = fFlipped;  // this group's
@@ -380,7 +382,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     const auto carry = hn::RebindMask(d, hn::Lt(f, offLow));
 #endif
     hn::Vec<decltype(d)> pair;
-    if (kFetch != Fetch::gather && HWY_LIKELY(static_cast<uint64_t>(index - p.windowLow) <= windowRange)) {
+    if (kFetch != Fetch::gather && (decltype(inWindow)::value || HWY_LIKELY(windowFits(index)))) {
       const auto windows = loadWindows<kFetch>(d8, bytes + index * size, p.blockStart, size);
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
       const auto select = size == 1 ? hn::Sub(hn::BitCast(d8, window), hn::BitCast(d8, hn::VecFromMask(d, carry)))
@@ -417,21 +419,37 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
   };
 
+  const auto mixAllGroups = [&](auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-  // Two groups per pass share the loop's scalar steps: measured faster on
-  // SSE4 and AVX2, no faster with 512-bit vectors.
+    // Two groups per pass share the loop's scalar steps: measured faster on
+    // SSE4 and AVX2, no faster with 512-bit vectors.
 #pragma GCC unroll 2
 #endif
-  for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
-    mixGroup(std::false_type{});
-    if constexpr (kRamp) {
-      leftFirst = hn::Add(leftFirst, leftStep);
-      leftLast = hn::Add(leftLast, leftStep);
-      if constexpr (!kCentred) {
-        rightFirst = hn::Add(rightFirst, rightStep);
-        rightLast = hn::Add(rightLast, rightStep);
+    for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
+      mixGroup(std::false_type{}, inWindow);
+      if constexpr (kRamp) {
+        leftFirst = hn::Add(leftFirst, leftStep);
+        leftLast = hn::Add(leftLast, leftStep);
+        if constexpr (!kCentred) {
+          rightFirst = hn::Add(rightFirst, rightStep);
+          rightLast = hn::Add(rightLast, rightStep);
+        }
       }
     }
+  };
+  // A group's element index moves monotonically with the group, so when the
+  // first and the last group's windows fit, every one between does: the
+  // loop then leaves out the test (most stretches; the others near a
+  // sample's start or end).
+  if constexpr (kFetch != Fetch::gather) {
+    if (windowFits(position >> 32) &&
+        windowFits((position + static_cast<int64_t>(groups - 1) * groupIncrement) >> 32)) {
+      mixAllGroups(std::true_type{});
+    } else {
+      mixAllGroups(std::false_type{});
+    }
+  } else {
+    mixAllGroups(std::false_type{});
   }
 
   // The rest, fewer samples than a group (count >= lanes): one more group
@@ -455,7 +473,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     rightLast = hn::Sub(rightLast, right);
   }
   keepFrom = 2 * static_cast<int32_t>(shared);
-  mixGroup(std::true_type{});
+  mixGroup(std::true_type{}, std::false_type{});
 }
 
 // The vector loop of a stretch. Knows the voice's readable bytes: the data up
