@@ -203,7 +203,7 @@ HWY_INLINE V oddToEven(V v) {
 
 // From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12 and
 // S1 - S0, or with kSignedF (S0 + S1) / 2 x 2^12 and (S1 - S0) x 2^12, the
-// scale the product with flipped F needs (groupFrames).
+// scale the product with flipped F needs (groupValues).
 template <bool kSignedF, class D>
 HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<D>& delta) {
 #if HWY_ARCH_X86
@@ -228,18 +228,13 @@ HWY_INLINE void unpackPairs(D d, hn::Vec<D> pair, hn::Vec<D>& s0Scaled, hn::Vec<
 #endif
 }
 
-// The frames of a group from its pairs and accumulators F: floor(I x gain /
-// 2^20) for both sides, in the MixBuffer's order (left, right of sample 0,
-// then of sample 1, ...), the first half of the samples in `firstFrames`.
-// The gains are in the layout of the products: sample j of each half in the
-// low 32 bits of 64-bit lane j. With kSignedF, f holds F - 2^31 (F with its
-// top bit flipped, read as signed), which 8-bit data allow (below).
-template <bool kSplitLanes, bool kInterpolate, bool kCentred, bool kSignedF, class D, class DU, class Indices>
-HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, Indices firstHalf, Indices lastHalf,
-                            hn::Vec<D> leftFirst, hn::Vec<D> leftLast, hn::Vec<D> rightFirst, hn::Vec<D> rightLast,
-                            hn::Vec<D>& firstFrames, hn::Vec<D>& lastFrames) {
-  // I x 2^12 with I = S0 + 2 floor(d x F / 2^33): the product with a gain
-  // then has floor(I x gain / 2^20) in its high half, exact since |I| <= 32768.
+// The values I x 2^12 of a group from its pairs and accumulators F, with I =
+// S0 + 2 floor(d x F / 2^33): their products with a gain then have
+// floor(I x gain / 2^20) in their high halves, exact since |I| <= 32768.
+// With kSignedF, f holds F - 2^31 (F with its top bit flipped, read as
+// signed), which 8-bit data allow (below).
+template <bool kInterpolate, bool kSignedF, class D, class VU>
+HWY_INLINE hn::Vec<D> groupValues(D d, hn::Vec<D> pair, VU f) {
   hn::Vec<D> scaledValue, delta;
   // With F = Fs + 2^31, floor(d x F / 2^33) = floor(d x Fs / 2^33) + d / 4
   // when d / 4 is whole (8-bit data: d = 256 (s1 - s0)), so I = (S0 + S1) / 2
@@ -261,6 +256,19 @@ HWY_INLINE void groupFrames(D d, DU /* du */, hn::Vec<D> pair, hn::Vec<DU> f, In
       scaledValue = hn::Add(scaledValue, hn::ShiftLeft<13>(high));
     }
   }
+  return scaledValue;
+}
+
+// The frames of a group from its values (groupValues): floor(I x gain /
+// 2^20) for both sides, in the MixBuffer's order (left, right of sample 0,
+// then of sample 1, ...), the first half of the samples in `firstFrames`.
+// The gains are in the layout of the products: sample j of each half in the
+// low 32 bits of 64-bit lane j.
+template <bool kSplitLanes, bool kCentred, class D, class Indices>
+HWY_INLINE void valueFrames(hn::Vec<D> scaledValue, Indices firstHalf, Indices lastHalf, hn::Vec<D> leftFirst,
+                            hn::Vec<D> leftLast, hn::Vec<D> rightFirst, hn::Vec<D> rightLast,
+                            hn::Vec<D>& firstFrames, hn::Vec<D>& lastFrames) {
+  const D d;
   const auto first = kSplitLanes ? scaledValue : hn::TableLookupLanes(scaledValue, firstHalf);
   const auto last = kSplitLanes ? oddToEven(scaledValue) : hn::TableLookupLanes(scaledValue, lastHalf);
   if constexpr (kCentred) {
@@ -366,13 +374,15 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   // indices: for bytes, one to each index byte (the zero bytes stay above 0x80).
   const auto carryStep = hn::Sub(windowCarry, window);
 #endif
-  // One group at `position`. When `masked` holds true, the frames below int32
-  // element `keepFrom` (of the two halves together) add nothing: they were
-  // mixed already. When `inWindow` holds true the group's window is known to
-  // lie inside the readable bytes; otherwise it is tested.
+  // A group is mixed in two steps: its values from the pairs at `position`
+  // (which also steps the flipped accumulators), then its frames into `out`.
+  // When `inWindow` holds true the group's window is known to lie inside
+  // the readable bytes; otherwise it is tested. When `masked` holds true, the
+  // frames below int32 element `keepFrom` (of the two halves together) add
+  // nothing: they were mixed already.
   int32_t keepFrom = 0;
   const auto windowFits = [&](int64_t index) { return static_cast<uint64_t>(index - p.windowLow) <= windowRange; };
-  const auto mixGroup = [&](auto masked, auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
+  const auto valuesHere = [&](auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
     const int64_t index = position >> 32;
 #if HWY_ARCH_X86
     const auto fHere = fFlipped;  // this group's
@@ -396,18 +406,15 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
                                    hn::IfThenElse(carry, gatherBytesCarry, gatherBytes));
       pair = gatherPairs<Element>(d, bytes, offsets);
     }
-    hn::Vec<decltype(d)> firstFrames, lastFrames;
 #if HWY_ARCH_X86
-    if constexpr (size == 1) {
-      groupFrames<kSplitLanes, kInterpolate, kCentred, true>(d, du, pair, hn::BitCast(du, fHere), firstHalf,
-                                                             lastHalf, leftFirst, leftLast, rightFirst, rightLast,
-                                                             firstFrames, lastFrames);
-    } else
+    if constexpr (size == 1) return groupValues<kInterpolate, true>(d, pair, hn::BitCast(du, fHere));
 #endif
-    {
-      groupFrames<kSplitLanes, kInterpolate, kCentred, false>(d, du, pair, f, firstHalf, lastHalf, leftFirst, leftLast,
-                                                              rightFirst, rightLast, firstFrames, lastFrames);
-    }
+    return groupValues<kInterpolate, false>(d, pair, f);
+  };
+  const auto framesHere = [&](hn::Vec<decltype(d)> values, auto masked) HWY_ATTR ZV_GROUP_BODY_INLINE {
+    hn::Vec<decltype(d)> firstFrames, lastFrames;
+    valueFrames<kSplitLanes, kCentred, decltype(d)>(values, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
+                                                    rightLast, firstFrames, lastFrames);
     if constexpr (decltype(masked)::value) {
       const auto element = hn::BitCast(d, lane);
       const auto below = hn::Set(d, keepFrom - 1);  // Highway has no integer Ge
@@ -418,24 +425,41 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     hn::StoreU(hn::Add(hn::LoadU(d, out), firstFrames), d, out);
     hn::StoreU(hn::Add(hn::LoadU(d, out + lanes), lastFrames), d, out + lanes);
   };
+  const auto stepGains = [&]() HWY_ATTR ZV_GROUP_BODY_INLINE {
+    if constexpr (kRamp) {
+      leftFirst = hn::Add(leftFirst, leftStep);
+      leftLast = hn::Add(leftLast, leftStep);
+      if constexpr (!kCentred) {
+        rightFirst = hn::Add(rightFirst, rightStep);
+        rightLast = hn::Add(rightLast, rightStep);
+      }
+    }
+  };
 
+  // The loop works one group ahead: each pass computes the next group's
+  // values before the frames of its own, so the two halves of a group's
+  // long chain of dependent steps come from different passes and overlap.
   const auto mixAllGroups = [&](auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
+    auto values = valuesHere(inWindow);
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
     // Two groups per pass share the loop's scalar steps: measured faster on
     // SSE4 and AVX2, no faster with 512-bit vectors.
 #pragma GCC unroll 2
 #endif
-    for (uint32_t g = 0; g < groups; ++g, position += groupIncrement, out += 2 * lanes, f = hn::Add(f, fStep)) {
-      mixGroup(std::false_type{}, inWindow);
-      if constexpr (kRamp) {
-        leftFirst = hn::Add(leftFirst, leftStep);
-        leftLast = hn::Add(leftLast, leftStep);
-        if constexpr (!kCentred) {
-          rightFirst = hn::Add(rightFirst, rightStep);
-          rightLast = hn::Add(rightLast, rightStep);
-        }
-      }
+    for (uint32_t g = 1; g < groups; ++g) {
+      position += groupIncrement;
+      f = hn::Add(f, fStep);
+      const auto next = valuesHere(inWindow);
+      framesHere(values, std::false_type{});
+      values = next;
+      out += 2 * lanes;
+      stepGains();
     }
+    position += groupIncrement;
+    f = hn::Add(f, fStep);
+    framesHere(values, std::false_type{});
+    out += 2 * lanes;
+    stepGains();
   };
   // A group's element index moves monotonically with the group, so when the
   // first and the last group's windows fit, every one between does: the
@@ -473,7 +497,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     rightLast = hn::Sub(rightLast, right);
   }
   keepFrom = 2 * static_cast<int32_t>(shared);
-  mixGroup(std::true_type{}, std::false_type{});
+  framesHere(valuesHere(std::false_type{}), std::true_type{});
 }
 
 // The vector loop of a stretch. Knows the voice's readable bytes: the data up
