@@ -32,7 +32,7 @@ void WriteBehind::writeBlocks() {
       napBriefly();
       continue;
     }
-    if (!failed_ && !write_(context_, buffers_[n % 2], blockBytes_[n % 2])) failed_ = true;
+    if (!failed_ && !write_(context_, buffers_[n % kBuffers], blockBytes_[n % kBuffers])) failed_ = true;
     written_.store(n + 1, std::memory_order_release);
   }
 }
@@ -45,9 +45,9 @@ bool WriteBehind::submit(size_t bytes) {
   if (failed_) return false;
   blockBytes_[filling_] = bytes;
   const uint32_t n = submitted_.fetch_add(1, std::memory_order_release) + 1;
-  // The other buffer is filled next: its block must be written first.
-  while (n - written_.load(std::memory_order_acquire) > 1) napBriefly();
-  filling_ ^= 1;
+  // The next buffer is filled next: its last block must be written first.
+  while (n - written_.load(std::memory_order_acquire) > kBuffers - 1) napBriefly();
+  filling_ = (filling_ + 1) % kBuffers;
   return !failed_;
 }
 

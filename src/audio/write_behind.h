@@ -1,6 +1,8 @@
 // Writing a render's blocks of data on a thread of their own, so that the
-// mixing goes on while the system copies the last block: two buffers, one
-// being filled while the other is written, in order, one write at a time.
+// mixing goes on while the system copies the last blocks: four buffers, one
+// being filled while the others wait or are written, in order, one write at
+// a time. Two were too few: a writer that shares its processor with the
+// replayer can be a block late, and the mixing then waited for it.
 // A side that waits naps and looks again, so the mixing never pays for
 // waking the writer. Where no thread can be started the blocks are written
 // at once instead.
@@ -20,12 +22,12 @@ class WriteBehind {
   // the writer's to count). Called on the writing thread only.
   using WriteBlock = bool (*)(void* context, const void* bytes, size_t count);
 
-  // Two buffers of `bufferBytes` each. False when out of memory.
+  // Four buffers of `bufferBytes` each. False when out of memory.
   bool start(WriteBlock write, void* context, size_t bufferBytes);
   // The buffer to fill next.
   void* buffer() { return buffers_[filling_]; }
   // Hands the first `bytes` of buffer() to the writer and waits until the
-  // block before it is written. False once a write failed: nothing more is written.
+  // next buffer's last block is written. False once a write failed: nothing more is written.
   bool submit(size_t bytes);
   // Waits for the last block and ends the thread; true when every write succeeded.
   bool finish();
@@ -37,12 +39,13 @@ class WriteBehind {
 
   WriteBlock write_ = nullptr;
   void* context_ = nullptr;
-  void* buffers_[2] = {nullptr, nullptr};
+  static constexpr uint32_t kBuffers = 4;  // a power of two: block numbers wrap
+  void* buffers_[kBuffers] = {};
   int filling_ = 0;
   bool threadStarted_ = false;
   pthread_t thread_{};
-  // Block n is in buffer n % 2, of blockBytes_[n % 2] bytes.
-  size_t blockBytes_[2] = {0, 0};
+  // Block n is in buffer n % kBuffers, of blockBytes_[n % kBuffers] bytes.
+  size_t blockBytes_[kBuffers] = {};
   std::atomic<uint32_t> submitted_{0};
   std::atomic<uint32_t> written_{0};  // after a failure: skipped
   std::atomic<bool> failed_{false};
