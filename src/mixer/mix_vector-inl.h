@@ -436,30 +436,54 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     }
   };
 
-  // The loop works one group ahead: each pass computes the next group's
-  // values before the frames of its own, so the two halves of a group's
-  // long chain of dependent steps come from different passes and overlap.
+  // The loop works ahead: each pass computes the values of a later group
+  // before the frames of its own, so the two halves of a group's long chain
+  // of dependent steps come from different passes and overlap. Fixed gains
+  // run two groups ahead; ramping gains one, as their gains and steps take
+  // the registers a second group's values would need (two measured slower).
+  // Passes are unrolled in two on SSE4 and AVX2, where two groups share the
+  // loop's scalar steps (measured faster; no faster with 512-bit vectors).
   const auto mixAllGroups = [&](auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
-    auto values = valuesHere(inWindow);
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-    // Two groups per pass share the loop's scalar steps: measured faster on
-    // SSE4 and AVX2, no faster with 512-bit vectors.
-#pragma GCC unroll 2
-#endif
-    for (uint32_t g = 1; g < groups; ++g) {
+    const auto advance = [&]() HWY_ATTR ZV_GROUP_BODY_INLINE {
       position += groupIncrement;
       f = hn::Add(f, fStep);
-      const auto next = valuesHere(inWindow);
-      framesHere(values, std::false_type{});
-      values = next;
+    };
+    const auto frames = [&](hn::Vec<decltype(d)> v) HWY_ATTR ZV_GROUP_BODY_INLINE {
+      framesHere(v, std::false_type{});
       out += 2 * lanes;
       stepGains();
+    };
+    auto values = valuesHere(inWindow);
+    advance();
+    uint32_t g = 1;  // groups whose values are made
+    if constexpr (!kRamp) {
+      if (groups > 1) {
+        auto values1 = valuesHere(inWindow);
+        advance();
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+#pragma GCC unroll 2
+#endif
+        for (g = 2; g < groups; ++g) {
+          const auto next = valuesHere(inWindow);
+          advance();
+          frames(values);
+          values = values1;
+          values1 = next;
+        }
+        frames(values);
+        values = values1;
+      }
     }
-    position += groupIncrement;
-    f = hn::Add(f, fStep);
-    framesHere(values, std::false_type{});
-    out += 2 * lanes;
-    stepGains();
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+#pragma GCC unroll 2
+#endif
+    for (; g < groups; ++g) {
+      const auto next = valuesHere(inWindow);
+      advance();
+      frames(values);
+      values = next;
+    }
+    frames(values);
   };
   // A group's element index moves monotonically with the group, so when the
   // first and the last group's windows fit, every one between does: the
