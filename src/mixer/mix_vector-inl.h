@@ -349,7 +349,21 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     rightLast = hn::Add(rightFirst, hn::BitCast(d, hn::Set(du, halfway * s.deltaRight)));
   }
   const auto leftStep = hn::BitCast(d, hn::Set(du, static_cast<uint32_t>(lanes) * s.deltaLeft));
-  const auto rightStep = hn::BitCast(d, hn::Set(du, static_cast<uint32_t>(lanes) * s.deltaRight));
+  auto rightStep = hn::BitCast(d, hn::Set(du, static_cast<uint32_t>(lanes) * s.deltaRight));
+  // With 16 vector registers (SSE4, AVX2) ramping stereo gains are kept
+  // packed in rightFirst, rightLast and rightStep, right in the even lanes
+  // and left in the odd: half the vectors to step and keep in registers,
+  // for one shuffle per product of the left side.
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
+  constexpr bool kPackedGains = kRamp && !kCentred;
+#else
+  constexpr bool kPackedGains = false;
+#endif
+  if constexpr (kPackedGains) {
+    rightFirst = hn::OddEven(leftFirst, rightFirst);
+    rightLast = hn::OddEven(leftLast, rightLast);
+    rightStep = hn::OddEven(leftStep, rightStep);
+  }
 
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(base);
   const int64_t groupIncrement = static_cast<int64_t>(lanes) * s.increment;
@@ -413,8 +427,9 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   };
   const auto framesHere = [&](hn::Vec<decltype(d)> values, auto masked) HWY_ATTR ZV_GROUP_BODY_INLINE {
     hn::Vec<decltype(d)> firstFrames, lastFrames;
-    valueFrames<kSplitLanes, kCentred, decltype(d)>(values, firstHalf, lastHalf, leftFirst, leftLast, rightFirst,
-                                                    rightLast, firstFrames, lastFrames);
+    valueFrames<kSplitLanes, kCentred, decltype(d)>(
+        values, firstHalf, lastHalf, kPackedGains ? oddToEven(rightFirst) : leftFirst,
+        kPackedGains ? oddToEven(rightLast) : leftLast, rightFirst, rightLast, firstFrames, lastFrames);
     if constexpr (decltype(masked)::value) {
       const auto element = hn::BitCast(d, lane);
       const auto below = hn::Set(d, keepFrom - 1);  // Highway has no integer Ge
@@ -427,8 +442,10 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   };
   const auto stepGains = [&]() HWY_ATTR ZV_GROUP_BODY_INLINE {
     if constexpr (kRamp) {
-      leftFirst = hn::Add(leftFirst, leftStep);
-      leftLast = hn::Add(leftLast, leftStep);
+      if constexpr (!kPackedGains) {
+        leftFirst = hn::Add(leftFirst, leftStep);
+        leftLast = hn::Add(leftLast, leftStep);
+      }
       if constexpr (!kCentred) {
         rightFirst = hn::Add(rightFirst, rightStep);
         rightLast = hn::Add(rightLast, rightStep);
@@ -436,13 +453,12 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     }
   };
 
-  // The loop works ahead: each pass computes the values of a later group
-  // before the frames of its own, so the two halves of a group's long chain
-  // of dependent steps come from different passes and overlap. Fixed gains
-  // run two groups ahead; ramping gains one, as their gains and steps take
-  // the registers a second group's values would need (two measured slower).
-  // Passes are unrolled in two on SSE4 and AVX2, where two groups share the
-  // loop's scalar steps (measured faster; no faster with 512-bit vectors).
+  // The loop works two groups ahead: each pass computes the values of a
+  // later group before the frames of its own, so the two halves of a
+  // group's long chain of dependent steps come from different passes and
+  // overlap (one group ahead measured up to 5% slower). Passes are unrolled
+  // in two on SSE4 and AVX2, where two groups share the loop's scalar steps
+  // (measured faster; no faster with 512-bit vectors).
   const auto mixAllGroups = [&](auto inWindow) HWY_ATTR ZV_GROUP_BODY_INLINE {
     const auto advance = [&]() HWY_ATTR ZV_GROUP_BODY_INLINE {
       position += groupIncrement;
@@ -455,35 +471,24 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
     };
     auto values = valuesHere(inWindow);
     advance();
-    uint32_t g = 1;  // groups whose values are made
-    if constexpr (!kRamp) {
-      if (groups > 1) {
-        auto values1 = valuesHere(inWindow);
-        advance();
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
-#pragma GCC unroll 2
-#endif
-        for (g = 2; g < groups; ++g) {
-          const auto next = valuesHere(inWindow);
-          advance();
-          frames(values);
-          values = values1;
-          values1 = next;
-        }
-        frames(values);
-        values = values1;
-      }
+    if (groups == 1) {
+      frames(values);
+      return;
     }
+    auto values1 = valuesHere(inWindow);
+    advance();
 #if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3
 #pragma GCC unroll 2
 #endif
-    for (; g < groups; ++g) {
+    for (uint32_t g = 2; g < groups; ++g) {
       const auto next = valuesHere(inWindow);
       advance();
       frames(values);
-      values = next;
+      values = values1;
+      values1 = next;
     }
     frames(values);
+    frames(values1);
   };
   // A group's element index moves monotonically with the group, so when the
   // first and the last group's windows fit, every one between does: the
@@ -514,7 +519,8 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
 #endif
   if constexpr (kRamp) {
     const auto left = hn::BitCast(d, hn::Set(du, shared * s.deltaLeft));
-    const auto right = hn::BitCast(d, hn::Set(du, shared * s.deltaRight));
+    auto right = hn::BitCast(d, hn::Set(du, shared * s.deltaRight));
+    if constexpr (kPackedGains) right = hn::OddEven(left, right);
     leftFirst = hn::Sub(leftFirst, left);
     leftLast = hn::Sub(leftLast, left);
     rightFirst = hn::Sub(rightFirst, right);
