@@ -158,12 +158,12 @@ int32_t mixTick(int16_t* out, int32_t frames) {
 }
 
 // One tick whose voice updates were made, mixed straight into `sums` (room
-// for the longest tick): the MixBuffer is `sums` for the tick. Only the render
+// for the longest tick, all zero: the writer clears its blocks once written,
+// which keeps the clearing off this thread): the MixBuffer is `sums` for the tick. Only the render
 // thread mixes while a render runs (the device is closed), so no lock is taken.
 void mixTickInto(int32_t* sums, int32_t frames) {
   int32_t* const own = player.mixBuffer;
   player.mixBuffer = sums;
-  std::memset(sums, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
   mixAllVoices(frames, 0);
   player.mixBuffer = own;
 }

@@ -1,6 +1,7 @@
 #include "audio/write_behind.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "audio/nap.h"
 
@@ -10,7 +11,7 @@ bool WriteBehind::start(WriteBlock write, void* context, size_t bufferBytes) {
   write_ = write;
   context_ = context;
   for (void*& b : buffers_) {
-    b = std::malloc(bufferBytes);
+    b = std::calloc(bufferBytes, 1);
     if (b == nullptr) return false;
   }
   threadStarted_ = pthread_create(&thread_, nullptr, threadEntry, this) == 0;
@@ -32,7 +33,9 @@ void WriteBehind::writeBlocks() {
       napBriefly();
       continue;
     }
-    if (!failed_ && !write_(context_, buffers_[n % kBuffers], blockBytes_[n % kBuffers])) failed_ = true;
+    void* block = buffers_[n % kBuffers];
+    if (!failed_ && !write_(context_, block, blockBytes_[n % kBuffers])) failed_ = true;
+    std::memset(block, 0, blockBytes_[n % kBuffers]);
     written_.store(n + 1, std::memory_order_release);
   }
 }
@@ -40,6 +43,7 @@ void WriteBehind::writeBlocks() {
 bool WriteBehind::submit(size_t bytes) {
   if (!threadStarted_) {
     if (failed_ || !write_(context_, buffers_[filling_], bytes)) failed_ = true;
+    std::memset(buffers_[filling_], 0, bytes);
     return !failed_;
   }
   if (failed_) return false;

@@ -22,9 +22,12 @@ class WriteBehind {
   // the writer's to count). Called on the writing thread only.
   using WriteBlock = bool (*)(void* context, const void* bytes, size_t count);
 
-  // Four buffers of `bufferBytes` each. False when out of memory.
+  // Four buffers of `bufferBytes` each, zeroed. False when out of memory.
   bool start(WriteBlock write, void* context, size_t bufferBytes);
-  // The buffer to fill next.
+  // The buffer to fill next. Its bytes are zero up to where the caller
+  // wrote since it was last handed back: the writer clears each block once
+  // written, so a caller that adds into the buffer need not clear it first
+  // (the render's sums are cleared on the writer's thread, not the mixing's).
   void* buffer() { return buffers_[filling_]; }
   // Hands the first `bytes` of buffer() to the writer and waits until the
   // next buffer's last block is written. False once a write failed: nothing more is written.
