@@ -80,31 +80,111 @@ enum class Fetch : uint8_t {
 // is the group's plus k increments: floor(k x increment / 2^32) elements (its
 // offset) and the low 32 bits of the product added to F, which carries one
 // element more when the addition overflows.
+struct GroupShape;
 struct GroupPlan {
   Fetch fetch = Fetch::gather;
+  const struct GroupShape* shape = nullptr;  // the lanes' vectors for this fetch, when kept
   int32_t blockStart[kMaxLanes / kBlockLanes] = {};  // window start of each block, in elements from lane 0
   // Group start indices (lane 0, from `base`) whose windows lie inside the readable bytes.
   int64_t windowLow = 0, windowHigh = 0;
 };
 
 // The part of a plan that the increment alone decides: the fetch the windows
-// allow and where they start.
+// allow, where they start, and the lanes' vectors of that fetch (laneVectors),
+// which a stretch would otherwise compute in a long chain of multiplies
+// before its first group.
 struct GroupShape {
   int64_t increment = 0;
   bool known = false;  // whether this holds the shape of `increment`
   Fetch fetch = Fetch::gather;
   int32_t blockStart[kMaxLanes / kBlockLanes] = {};
   int32_t lowest = 0, highest = 0;  // of the block starts
+  alignas(HWY_MAX_BYTES) int32_t offLow[kMaxLanes] = {};
+  alignas(HWY_MAX_BYTES) int32_t offHigh[kMaxLanes] = {};
+  alignas(HWY_MAX_BYTES) int32_t window[kMaxLanes] = {};
 };
+
+// The upper 32 bits of each 64-bit lane moved to the lower (the upper are then don't-care).
+template <class V>
+HWY_INLINE V oddToEven(V v) {
+#if HWY_ARCH_X86 || HWY_TARGET == HWY_NEON
+  return hn::Shuffle2301(v);
+#else
+  const hn::DFromV<V> d;
+  return hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(hn::Repartition<uint64_t, decltype(d)>(), v)));
+#endif
+}
 
 inline int32_t laneOffset(size_t k, int64_t increment) {
   return static_cast<int32_t>((static_cast<int64_t>(k) * increment) >> 32);
 }
 
-template <typename Element>
-HWY_NOINLINE GroupShape shapeGroups(size_t lanes, int64_t increment) {
+// Windows of one group and gathers take any lane order: lane 2j holds
+// sample j and lane 2j + 1 sample lanes / 2 + j, so the products of the
+// even lanes and of the odd lanes are the two halves' frames in order.
+// Block windows need neighbouring samples in a block and keep lane k at sample k.
+template <Fetch kFetch>
+constexpr bool kSplitLanes = kFetch == Fetch::groupWindow || kFetch == Fetch::gather;
+
+// The sample of each lane: see kSplitLanes.
+template <Fetch kFetch, class D>
+HWY_INLINE hn::Vec<D> laneSamples(D du) {
+  const auto lane = hn::Iota(du, 0);
+  if constexpr (!kSplitLanes<kFetch>) return lane;
+  const auto halfway = static_cast<uint32_t>(hn::Lanes(du) / 2);
+  return hn::Add(hn::ShiftRight<1>(lane), hn::Mul(hn::And(lane, hn::Set(du, 1u)), hn::Set(du, halfway)));
+}
+
+// The lanes' vectors of an increment for fetch kFetch. offLow: the low 32
+// bits of k x increment for lane k's sample; offHigh: the elements above them
+// (the low increment's product carries into them); window: the byte indices
+// that place S0 and S1 of the lane's element of its window in the halves of
+// a 32-bit lane on the 16-bit scale (for bytes the element goes to the high
+// byte of its half and the low byte is zero: index 0x80).
+template <Fetch kFetch, typename Element, class D>
+HWY_INLINE void laneVectors(D d, int64_t increment, const int32_t* blockStart, hn::Vec<D>& offLow,
+                            hn::Vec<D>& offHigh, hn::Vec<D>& window) {
+  const hn::RebindToUnsigned<D> du;
   constexpr int32_t size = sizeof(Element);
-  GroupShape g;
+  const auto k = laneSamples<kFetch>(du);
+  const auto incrementLow = hn::Set(du, static_cast<uint32_t>(increment));
+  offLow = hn::BitCast(d, hn::Mul(k, incrementLow));
+  const auto productEven = hn::BitCast(du, hn::MulEven(k, incrementLow));
+  const auto productOdd = hn::BitCast(du, hn::MulEven(oddToEven(k), incrementLow));
+  offHigh = hn::Add(hn::Mul(hn::BitCast(d, k), hn::Set(d, static_cast<int32_t>(increment >> 32))),
+                    hn::BitCast(d, hn::OddEven(productOdd, oddToEven(productEven))));
+  hn::Vec<D> laneWindow = hn::Set(d, blockStart[0]);
+#if HWY_MAX_BYTES == 32 || HWY_MAX_BYTES == 64
+  if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d) > 4) {
+    laneWindow = increment >= 0 ? hn::Broadcast<0>(offHigh) : hn::Broadcast<3>(offHigh);
+  }
+#endif
+#if HWY_MAX_BYTES == 64
+  if constexpr (kFetch == Fetch::halfWindows) {
+    const hn::Full256<int32_t> d256;
+    laneWindow = hn::Combine(d, hn::Set(d256, blockStart[1]), hn::Set(d256, blockStart[0]));
+  }
+#endif
+  const auto r = hn::Sub(offHigh, laneWindow);
+  window = size == 1 ? hn::Add(hn::Mul(r, hn::Set(d, 0x01000100)), hn::Set(d, 0x01800080))
+                     : hn::Add(hn::Mul(hn::Add(r, r), hn::Set(d, 0x01010101)), hn::Set(d, 0x03020100));
+}
+
+template <Fetch kFetch, typename Element>
+HWY_INLINE void keepLaneVectors(GroupShape& g) {
+  const MixTag d;
+  hn::Vec<MixTag> offLow, offHigh, window;
+  laneVectors<kFetch, Element>(d, g.increment, g.blockStart, offLow, offHigh, window);
+  hn::Store(offLow, d, g.offLow);
+  hn::Store(offHigh, d, g.offHigh);
+  hn::Store(window, d, g.window);
+}
+
+// Fills `g` with the shape of `increment`.
+template <typename Element>
+HWY_NOINLINE void shapeGroups(size_t lanes, int64_t increment, GroupShape& g) {
+  constexpr int32_t size = sizeof(Element);
+  g.fetch = Fetch::gather;
   g.increment = increment;
   g.known = true;
   // A window holds kWindowBytes / size elements; a lane reads its element (or
@@ -126,31 +206,49 @@ HWY_NOINLINE GroupShape shapeGroups(size_t lanes, int64_t increment) {
     g.lowest = *low;
     g.highest = *high;
     g.fetch = blocks == 1 ? Fetch::groupWindow : perBlock == kBlockLanes ? Fetch::blockWindows : Fetch::halfWindows;
-    return g;
+    break;
   }
-  return g;
+  if (g.fetch == Fetch::gather) std::fill(std::begin(g.blockStart), std::end(g.blockStart), 0);
+  switch (g.fetch) {
+    case Fetch::groupWindow: keepLaneVectors<Fetch::groupWindow, Element>(g); break;
+#if HWY_MAX_BYTES == 64
+    case Fetch::halfWindows: keepLaneVectors<Fetch::halfWindows, Element>(g); break;
+#endif
+    case Fetch::blockWindows: keepLaneVectors<Fetch::blockWindows, Element>(g); break;
+    default: keepLaneVectors<Fetch::gather, Element>(g); break;
+  }
 }
 
 template <typename Element>
 HWY_INLINE GroupPlan planGroups(size_t lanes, int64_t increment, int64_t baseOffset, int32_t end) {
   constexpr int32_t size = sizeof(Element);
   GroupPlan p;
-  if constexpr (!kByteWindows) return p;
-  // A voice keeps its increment from stretch to stretch, and a tick's voices
-  // have few: shapes are kept in a small table by increment (per thread: each
-  // sound thread mixes its own).
-  thread_local GroupShape shapes[64];
-  GroupShape& shape = shapes[(static_cast<uint64_t>(increment) * 0x9E3779B97F4A7C15u) >> 58];
-  if (!shape.known || shape.increment != increment) shape = shapeGroups<Element>(lanes, increment);
-  if (shape.fetch == Fetch::gather) return p;
-  // Windows from element e of the data: 0 <= e and e x size + 16 <= end x size + 4.
-  p.windowLow = -baseOffset - shape.lowest;
-  p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - shape.highest;
-  // A sample too short for any window gathers.
-  if (p.windowHigh < p.windowLow) return p;
-  p.fetch = shape.fetch;
-  std::copy(std::begin(shape.blockStart), std::end(shape.blockStart), p.blockStart);
-  return p;
+  if constexpr (!kByteWindows) {
+    return p;
+  } else {
+    // A voice keeps its increment from stretch to stretch, and a tick's voices
+    // have few: shapes are kept in a small table by increment (per thread: each
+    // sound thread mixes its own).
+    thread_local GroupShape shapes[64];
+    GroupShape& shape = shapes[(static_cast<uint64_t>(increment) * 0x9E3779B97F4A7C15u) >> 58];
+    if (!shape.known || shape.increment != increment) shapeGroups<Element>(lanes, increment, shape);
+    if (shape.fetch == Fetch::gather) {
+      p.shape = &shape;
+      return p;
+    }
+    // Windows from element e of the data: 0 <= e and e x size + 16 <= end x size + 4.
+    p.windowLow = -baseOffset - shape.lowest;
+    p.windowHigh = int64_t{end} - (kWindowBytes - kReadableTailBytes) / size - baseOffset - shape.highest;
+    // A sample too short for any window gathers (in the lane order of one window's).
+    if (p.windowHigh < p.windowLow) {
+      if (shape.fetch == Fetch::groupWindow) p.shape = &shape;
+      return p;
+    }
+    p.fetch = shape.fetch;
+    p.shape = &shape;
+    std::copy(std::begin(shape.blockStart), std::end(shape.blockStart), p.blockStart);
+    return p;
+  }
 }
 
 // The 16 window bytes of each block: the same window for every block, or one per block.
@@ -188,17 +286,6 @@ HWY_INLINE hn::Vec<D> gatherPairs(D d, const uint8_t* bytes, hn::Vec<D> offsets)
   const auto s0 = hn::And(hn::ShiftLeft<8>(gathered), hn::Set(d, 0x0000FF00));
   const auto s1 = hn::And(hn::ShiftLeft<16>(gathered), hn::Set(d, static_cast<int32_t>(0xFF000000u)));
   return hn::Or(s0, s1);
-}
-
-// The upper 32 bits of each 64-bit lane moved to the lower (the upper are then don't-care).
-template <class V>
-HWY_INLINE V oddToEven(V v) {
-#if HWY_ARCH_X86 || HWY_TARGET == HWY_NEON
-  return hn::Shuffle2301(v);
-#else
-  const hn::DFromV<V> d;
-  return hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(hn::Repartition<uint64_t, decltype(d)>(), v)));
-#endif
 }
 
 // From pairs (S0 in the low 16 bits, S1 in the high 16 bits): S0 x 2^12 and
@@ -295,45 +382,23 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const size_t lanes = hn::Lanes(d);
   constexpr int32_t size = sizeof(Element);
 
-  // Windows of one group and gathers take any lane order: lane 2j holds
-  // sample j and lane 2j + 1 sample lanes / 2 + j, so the products of the
-  // even lanes and of the odd lanes are the two halves' frames in order.
-  // Block windows need neighbouring samples in a block and keep lane k at sample k.
-  constexpr bool kSplitLanes = kFetch == Fetch::groupWindow || kFetch == Fetch::gather;
+  constexpr bool kSplitLanes = zv::HWY_NAMESPACE::kSplitLanes<kFetch>;
   const auto lane = hn::Iota(du, 0);
   const auto pairIndex = hn::ShiftRight<1>(lane);
   const auto halfway = static_cast<uint32_t>(lanes / 2);
-  const auto k = kSplitLanes ? hn::Add(pairIndex, hn::Mul(hn::And(lane, hn::Set(du, 1u)), hn::Set(du, halfway)))
-                             : lane;
 
-  // The lanes' offsets: offLow the low 32 bits of k x increment, offHigh the
-  // elements above them (the low increment's product carries into them).
-  const auto incrementLow = hn::Set(du, static_cast<uint32_t>(s.increment));
-  const auto offLow = hn::Mul(k, incrementLow);
-  const auto productEven = hn::BitCast(du, hn::MulEven(k, incrementLow));
-  const auto productOdd = hn::BitCast(du, hn::MulEven(oddToEven(k), incrementLow));
-  const auto offHigh = hn::Add(hn::Mul(hn::BitCast(d, k), hn::Set(d, static_cast<int32_t>(s.increment >> 32))),
-                               hn::BitCast(d, hn::OddEven(productOdd, oddToEven(productEven))));
+  // The lanes' vectors (laneVectors), kept with the increment's shape or made here.
+  hn::Vec<decltype(d)> offLowSigned, offHigh, window;
+  if (p.shape != nullptr) {
+    offLowSigned = hn::Load(d, p.shape->offLow);
+    offHigh = hn::Load(d, p.shape->offHigh);
+    window = hn::Load(d, p.shape->window);
+  } else {
+    laneVectors<kFetch, Element>(d, s.increment, p.blockStart, offLowSigned, offHigh, window);
+  }
+  const auto offLow = hn::BitCast(du, offLowSigned);
   const auto gatherBytes = size == 1 ? offHigh : hn::Add(offHigh, offHigh);
   const auto gatherBytesCarry = hn::Add(gatherBytes, hn::Set(d, size));
-  // Byte indices that place S0 and S1 of element r of a window in the halves
-  // of a 32-bit lane on the 16-bit scale: for bytes the element goes to the
-  // high byte of its half and the low byte is zero (index 0x80).
-  hn::Vec<decltype(d)> laneWindow = hn::Set(d, p.blockStart[0]);
-#if HWY_MAX_BYTES == 32 || HWY_MAX_BYTES == 64
-  if constexpr (kFetch == Fetch::blockWindows && hn::MaxLanes(d) > 4) {
-    laneWindow = s.increment >= 0 ? hn::Broadcast<0>(offHigh) : hn::Broadcast<3>(offHigh);
-  }
-#endif
-#if HWY_MAX_BYTES == 64
-  if constexpr (kFetch == Fetch::halfWindows) {
-    const hn::Full256<int32_t> d256;
-    laneWindow = hn::Combine(d, hn::Set(d256, p.blockStart[1]), hn::Set(d256, p.blockStart[0]));
-  }
-#endif
-  const auto r = hn::Sub(offHigh, laneWindow);
-  const auto window = size == 1 ? hn::Add(hn::Mul(r, hn::Set(d, 0x01000100)), hn::Set(d, 0x01800080))
-                                : hn::Add(hn::Mul(hn::Add(r, r), hn::Set(d, 0x01010101)), hn::Set(d, 0x03020100));
   const auto windowCarry = hn::Add(window, hn::Set(d, size == 1 ? 0x01000100 : 0x02020202));
 
   // Sample j and sample lanes / 2 + j to the low half of 64-bit lane j; their gains likewise.
