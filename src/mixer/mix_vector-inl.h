@@ -83,7 +83,7 @@ enum class Fetch : uint8_t {
 struct GroupShape;
 struct GroupPlan {
   Fetch fetch = Fetch::gather;
-  const struct GroupShape* shape = nullptr;  // the lanes' vectors for this fetch, when kept
+  const GroupShape* shape = nullptr;  // the lanes' vectors for this fetch, when kept
   int32_t blockStart[kMaxLanes / kBlockLanes] = {};  // window start of each block, in elements from lane 0
   // Group start indices (lane 0, from `base`) whose windows lie inside the readable bytes.
   int64_t windowLow = 0, windowHigh = 0;
@@ -124,13 +124,13 @@ inline int32_t laneOffset(size_t k, int64_t increment) {
 // even lanes and of the odd lanes are the two halves' frames in order.
 // Block windows need neighbouring samples in a block and keep lane k at sample k.
 template <Fetch kFetch>
-constexpr bool kSplitLanes = kFetch == Fetch::groupWindow || kFetch == Fetch::gather;
+constexpr bool kSplitLanesFor = kFetch == Fetch::groupWindow || kFetch == Fetch::gather;
 
-// The sample of each lane: see kSplitLanes.
+// The sample of each lane: see kSplitLanesFor.
 template <Fetch kFetch, class D>
 HWY_INLINE hn::Vec<D> laneSamples(D du) {
   const auto lane = hn::Iota(du, 0);
-  if constexpr (!kSplitLanes<kFetch>) return lane;
+  if constexpr (!kSplitLanesFor<kFetch>) return lane;
   const auto halfway = static_cast<uint32_t>(hn::Lanes(du) / 2);
   return hn::Add(hn::ShiftRight<1>(lane), hn::Mul(hn::And(lane, hn::Set(du, 1u)), hn::Set(du, halfway)));
 }
@@ -382,7 +382,7 @@ HWY_INLINE void mixGroups(const Element* base, const Stretch& s, uint32_t count,
   const size_t lanes = hn::Lanes(d);
   constexpr int32_t size = sizeof(Element);
 
-  constexpr bool kSplitLanes = zv::HWY_NAMESPACE::kSplitLanes<kFetch>;
+  constexpr bool kSplitLanes = kSplitLanesFor<kFetch>;
   const auto lane = hn::Iota(du, 0);
   const auto pairIndex = hn::ShiftRight<1>(lane);
   const auto halfway = static_cast<uint32_t>(lanes / 2);
