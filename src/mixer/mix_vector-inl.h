@@ -170,6 +170,7 @@ HWY_INLINE void laneVectors(D d, int64_t increment, const int32_t* blockStart, h
                      : hn::Add(hn::Mul(hn::Add(r, r), hn::Set(d, 0x01010101)), hn::Set(d, 0x03020100));
 }
 
+// Stores the lanes' vectors of g's increment for fetch kFetch into g.
 template <Fetch kFetch, typename Element>
 HWY_INLINE void keepLaneVectors(GroupShape& g) {
   const MixTag d;
