@@ -1,6 +1,8 @@
 #include "audio/wav_render.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,6 +101,7 @@ bool writeWord(FILE* file, long offset, uint32_t value) {
 // counts what the system took, also when a write fails halfway.
 struct WavOutput {
   FILE* file = nullptr;
+  bool regular = false;  // a regular file, which can be cut to length
   uint32_t dataBytes = 0;
   bool failed = false;
   int16_t* samples = nullptr;  // a block's 16-bit samples, made by the writer
@@ -115,15 +118,32 @@ struct WavOutput {
     return !failed;
   }
 
-  // After the render: the sizes of the data in the file. A failed write may
-  // have left part of a frame; the file is cut back to whole frames if it can be.
-  bool writeSizes() {
-    if (failed) {
-      dataBytes &= ~3u;
-      (void)ftruncate(fileno(file), static_cast<off_t>(kWavHeaderBytes) + dataBytes);
+  // Opens `path` for writing, unbuffered. An existing file is written over
+  // in place rather than emptied first: emptying a long render's file costs
+  // the system milliseconds before the first byte can be written, and its
+  // pages are then made anew. writeSizes cuts the file to the new length.
+  bool open(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat status;
+    regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    file = fdopen(fd, "wb");
+    if (file == nullptr) {
+      ::close(fd);
+      return false;
     }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return true;
+  }
+
+  // After the render: the sizes of the data in the file, which is cut to
+  // them (it held a longer render before, or a failed write left part of a
+  // frame, which is cut back to whole frames).
+  bool writeSizes() {
+    if (failed) dataBytes &= ~3u;
+    const bool cut = !regular || ftruncate(fileno(file), static_cast<off_t>(kWavHeaderBytes) + dataBytes) == 0;
     const bool ok = writeWord(file, 4, dataBytes + 36) && writeWord(file, 40, dataBytes);
-    return std::fflush(file) == 0 && ok;
+    return std::fflush(file) == 0 && ok && cut;
   }
 };
 
@@ -319,9 +339,7 @@ void clearRenderFlag() { renderActive = false; }
 
 RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   WavOutput wav;
-  wav.file = std::fopen(path, "wb");
-  if (wav.file == nullptr) return endRender(RenderResult::cannotCreateFile);
-  std::setvbuf(wav.file, nullptr, _IONBF, 0);
+  if (!wav.open(path)) return endRender(RenderResult::cannotCreateFile);
 
   const int32_t frequency = player.mixingFrequency;
   const int32_t amp = player.amp;

@@ -237,8 +237,10 @@ TEST_F(RenderTest, WriteErrorInTheDataLeavesAMatchingHeader) {
 
 // ---------------------------------------------------------------- stopping
 
+// Over a longer file left by an earlier render, written in place: nothing of it may remain.
 TEST_F(RenderTest, DataBoundStopsALongRenderAtAWholeTick) {
   const std::string path = dir.file("bounded.wav");
+  ASSERT_TRUE(test::writeFile(path, std::vector<uint8_t>(100000, 0xA5)));
   song.tempo = 125;
   // 882-frame ticks: 3528 bytes; the bound lies inside the 11th tick.
   renderActive = true;
