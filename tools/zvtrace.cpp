@@ -37,12 +37,12 @@ const char* const kUsage =
     "            voice layer is sent (01 volume, 02 period, 04 note,\n"
     "            08 panning, 10 quick ramp), which is then sent and cleared\n"
     "\n"
-    "Fields are separated by one space. Without -n the trace stops after the\n"
-    "tick that leaves the song about to start row 0 of its first order entry\n"
-    "again, or where a render ends (the start of a row 0 after the last order\n"
-    "entry was begun at its row 0; a move to a song position that lands on a\n"
-    "row already played at that position; or speed 0), never while a pattern\n"
-    "delay repeats a row; or after `limit` ticks.\n"
+    "Fields are separated by one space. Without -n the trace stops where a\n"
+    "render ends: after the tick that sets speed 0, or after the tick whose\n"
+    "move to a song position (the next entry, the wrap to the restart\n"
+    "position, a jump or a break) lands on a row already played at that\n"
+    "position, never while a pattern delay repeats a row; or after `limit`\n"
+    "ticks.\n"
     "\n"
     "  -n ticks  run exactly this many ticks\n"
     "  -l limit  most ticks without -n (default 200000)\n"
@@ -58,15 +58,6 @@ bool parseCount(const char* text, long& out) {
   if (end == text || *end != '\0' || value < 0) return false;
   out = value;
   return true;
-}
-
-// On the state a tick left: the song wraps to its first order entry, or
-// ends as a render would.
-bool songWrapped(uint16_t lastPosition) {
-  const bool wrapped = zv::song.songPosition == 0 && zv::song.row == 0 &&
-                       zv::song.tickCounter == 1 && zv::song.patternDelayCounter == 0;
-  const bool ended = zv::songEndReached(lastPosition);
-  return wrapped || ended;
 }
 
 void printTick(long tick, int position, int pattern, int row) {
@@ -129,8 +120,7 @@ int main(int argc, char** argv) {
   zv::prepareRender(zv::player.mixingFrequency, zv::player.amp, 0);
 
   const long count = ticks >= 0 ? ticks : limit;
-  const uint16_t lastPosition = static_cast<uint16_t>(zv::song.songLength - 1);
-  zv::songEndReached(lastPosition);  // the render's test also looks at the start
+  zv::songEndReached();  // the render's test also records the first row start
   for (long tick = 0; tick < count; tick++) {
     const int position = zv::song.songPosition;
     const int pattern = zv::song.patternNumber;
@@ -139,7 +129,7 @@ int main(int argc, char** argv) {
     zv::playerTick();
     printTick(tick, position, pattern, row);
     zv::sendChannelUpdates();
-    if (songWrapped(lastPosition) && ticks < 0) break;
+    if (zv::songEndReached() && ticks < 0) break;
   }
   zv::freeSong();
   return 0;

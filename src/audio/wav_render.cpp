@@ -32,8 +32,6 @@ namespace {
 // many frames (256 KiB of sums, 128 KiB in the file), not one write per tick.
 constexpr int32_t kWriteBatchFrames = 32768;
 
-bool lastOrderReached = false;
-
 // Every (song position, row) at which a row started in this render, one bit
 // each: a row started again after a move to a song position means the song
 // starts over. Positions above 255 share the order entry they play.
@@ -209,9 +207,9 @@ struct TickBatches {
 
 // The render's ticks on one thread, one after another, until an end test,
 // a cleared renderActive, the data bound or a write error.
-void renderTicksInOneThread(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBytes) {
+void renderTicksInOneThread(TickBatches& batches, uint32_t maxDataBytes) {
   uint32_t total = 0;  // bytes of whole ticks made
-  while (!songEndReached(lastPosition) && renderActive) {
+  while (!songEndReached() && renderActive) {
     const int32_t frames = std::min(runTick(), player.mixBufferFrames);
     if (frames <= 0) break;  // cannot happen with a MixBuffer; never spin without output
     mixTickInto(batches.next(), frames);
@@ -227,7 +225,6 @@ void renderTicksInOneThread(TickBatches& batches, uint16_t lastPosition, uint32_
 // and mixes. The replayer never reads a voice, so the ticks are the same.
 struct ReplayerRun {
   TickQueue queue;
-  uint16_t lastPosition;
   uint32_t maxDataBytes;
 };
 
@@ -274,7 +271,7 @@ void queueUpdate(int channelIndex, const VoiceUpdate& update) {
 void* replayerThreadEntry(void* run) {
   ReplayerRun& r = *static_cast<ReplayerRun*>(run);
   uint32_t total = 0;
-  while (!songEndReached(r.lastPosition) && renderActive) {
+  while (!songEndReached() && renderActive) {
     recordFilled = r.queue.claim();
     if (recordFilled == nullptr) break;
     recordFilled->startsTick = true;
@@ -310,13 +307,12 @@ void mixQueuedTicks(TickQueue& queue, TickBatches& batches) {
   queue.stop();
 }
 
-void renderTicks(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBytes) {
+void renderTicks(TickBatches& batches, uint32_t maxDataBytes) {
   // The queue (300 KiB) lives on the heap for the render's length.
   ReplayerRun* run = new (std::nothrow) ReplayerRun;
   pthread_t replayer;
   const NoteStartSink previousSink = noteStartSink;
   if (run != nullptr) {
-    run->lastPosition = lastPosition;
     run->maxDataBytes = maxDataBytes;
     replayerRun = run;
     noteStartSink = queueUpdate;
@@ -330,7 +326,7 @@ void renderTicks(TickBatches& batches, uint16_t lastPosition, uint32_t maxDataBy
     noteStartSink = previousSink;
     replayerRun = nullptr;
   }
-  if (run == nullptr) renderTicksInOneThread(batches, lastPosition, maxDataBytes);
+  if (run == nullptr) renderTicksInOneThread(batches, maxDataBytes);
   delete run;
 }
 
@@ -391,7 +387,7 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   // renderActive is not set again here: the caller set it before the render
   // began, and a key or SIGTERM that cleared it since must not be lost.
   TickBatches batches{writer};
-  renderTicks(batches, static_cast<uint16_t>(song.songLength - 1), maxDataBytes & ~3u);
+  renderTicks(batches, maxDataBytes & ~3u);
   batches.flush();
   const bool written = writer.finish();
 
@@ -416,7 +412,6 @@ void prepareRender(int32_t frequency, int32_t amp, int32_t position) {
   song.globalVolume = 64;
   song.samplesPerTick = tickFrames(frequency, song.tempo);
   player.rampLength = std::max<int32_t>(1, frequency / 200);
-  lastOrderReached = false;
   std::memset(rowsStarted, 0, sizeof rowsStarted);
   song.positionEntered = 0;
 }
@@ -427,26 +422,19 @@ void finishRender() {
   computeFrequencyFactors();
 }
 
-bool songEndReached(uint16_t lastPosition) {
-  const bool atPatternStart = song.row == 0 && song.tickCounter == 1;
-  const bool ended =
-      song.patternDelayCounter == 0 && (song.speed == 0 || (atPatternStart && lastOrderReached));
-  // Only after the test: the call that first sees the last entry's row 0
-  // never reports the end itself.
-  if (atPatternStart && static_cast<int32_t>(song.songPosition) == static_cast<int32_t>(lastPosition)) {
-    lastOrderReached = true;
-  }
-  // The second test, for songs that never begin their last entry at row 0
-  // (a break into it, a jump back before it, length 0): a row start reached
-  // by a move to a song position, at a row that already started, is where
-  // the song starts over. Pattern loops stay in their position and never end it.
+bool songEndReached() {
+  if (song.patternDelayCounter != 0) return false;  // a row repeated by a pattern delay
+  // A row start reached by a move to a song position (the next entry, the
+  // wrap to the restart position, a jump or a break), at a (position, row)
+  // that already started in this render, is where the song starts over.
+  // Pattern loops stay in their position and never end it.
   bool repeated = false;
-  if (song.tickCounter == 1 && song.patternDelayCounter == 0) {
+  if (song.tickCounter == 1) {
     const bool moved = song.positionEntered != 0;
     song.positionEntered = 0;
     repeated = recordRowStart(song.songPosition, song.row) && moved;
   }
-  return ended || repeated;
+  return song.speed == 0 || repeated;
 }
 
 int32_t renderTick(int16_t* out) {

@@ -50,20 +50,18 @@ void waitWhileRendering(uint32_t ms);
 
 // Render state: position set, frequency replaced (the old one kept) and
 // factors recomputed, ampFactor = amp x 8, voices and channels reset, global
-// volume 64, tick lengths from the loaded tempo, the end tests' state
-// (last-order flag, rows started, positionEntered) cleared.
+// volume 64, tick lengths from the loaded tempo, the end test's state
+// (rows started, positionEntered) cleared.
 void prepareRender(int32_t frequency, int32_t amp, int32_t position);
 // Channels reset, the saved mixing frequency and its factors back.
 void finishRender();
 
-// The two end tests on the state the last tick left, never while a pattern
-// delay repeats a row. First: speed 0, or the start of a row 0 after the last
-// order entry was seen starting at its row 0; afterwards records whether this
-// state is the last order entry's row 0. Second, at every row start: the row
-// stepping moved to a song position since the previous row start and this
-// (position, row) already started in this render; every row start is
-// recorded and clears positionEntered. No allocation.
-bool songEndReached(uint16_t lastPosition);
+// The end test on the state the last tick left, never while a pattern delay
+// repeats a row: speed 0, or a row start that the row stepping reached by
+// moving to a song position since the previous row start, at a (position,
+// row) that already started in this render. Every row start is recorded and
+// clears positionEntered. No allocation.
+bool songEndReached();
 
 // One whole tick (ramps ended, playerTick, voice updates, mixing) as 16-bit
 // stereo without the master volume into `out`, which holds at least

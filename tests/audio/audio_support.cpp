@@ -82,10 +82,9 @@ ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData) {
   std::vector<int16_t> tick(static_cast<size_t>(maxTickFrames(frequency)) * 2);
   stopPlayback();
   allocateMixBuffer(maxTickFrames(frequency));
-  const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
   prepareRender(frequency, player.amp, 0);
   size_t total = 0;
-  while (!(result.songEnded = songEndReached(lastPosition))) {
+  while (!(result.songEnded = songEndReached())) {
     const int32_t bytes = renderTick(tick.data());
     if (total + static_cast<size_t>(bytes) > maxDataBytes) break;
     const auto* raw = reinterpret_cast<const uint8_t*>(tick.data());

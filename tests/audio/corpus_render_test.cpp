@@ -187,6 +187,26 @@ TEST(CorpusRender, TenSecondsOfAnXmAndAMod) {
   }
 }
 
+// Where songs end, in frames at the default options: a loop back to row 0
+// of the last pattern plays on (corpses), a plain song ends at its wrap.
+TEST(CorpusRender, SongsEndWhereTheyStartOver) {
+  const struct {
+    const char* name;
+    uint32_t frames;
+  } songs[] = {{"bugsquish__corpses.mod", 2429028}, {"rafkill__song2.xm", 12012768}};
+  test::TempDir dir;
+  for (const auto& song : songs) {
+    const std::string module = std::string(ZELVIX_CORPUS_DIR) + "/" + song.name;
+    if (!std::filesystem::exists(module)) continue;
+    test::resetPlayer();
+    ASSERT_TRUE(loadModuleFile(module.c_str())) << song.name;
+    renderActive = true;
+    ASSERT_EQ(renderSongToWav(dir.file("song.wav").c_str()), RenderResult::ok) << song.name;
+    freeSong();
+    EXPECT_EQ(readWav(dir.file("song.wav")).header.dataSize, song.frames * 4) << song.name;
+  }
+}
+
 TEST(CorpusRender, CorpusPresent) {
   if (corpusModules().empty()) GTEST_SKIP() << "no corpus at " << ZELVIX_CORPUS_DIR;
   SUCCEED();

@@ -98,7 +98,9 @@ TEST_F(SongRenderTest, SpeedZeroEndsAfterTheTickThatSetIt) {
   EXPECT_EQ(render().dataSize, ticksOf(2 * 6 + 1));
 }
 
-TEST_F(SongRenderTest, PatternLoopInTheLastPatternEndsAtTheJump) {
+// A loop back to row 0 of the last pattern plays its repeats and the rest
+// of the pattern; the wrap to the first entry then ends the render.
+TEST_F(SongRenderTest, PatternLoopInTheLastPatternPlaysItsRepeats) {
   XmModulePlan plan = toneSong(8, 2, 2);
   plan.orderList[1] = 1;
   plan.patterns.resize(2);
@@ -106,7 +108,32 @@ TEST_F(SongRenderTest, PatternLoopInTheLastPatternEndsAtTheJump) {
   plan.cell(1, 0, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x60};  // loop start
   plan.cell(1, 3, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x62};  // loop twice
   load(plan);
-  EXPECT_EQ(render().dataSize, ticksOf((8 + 4) * 6));
+  EXPECT_EQ(render().dataSize, ticksOf((8 + 3 * 4 + 4) * 6));
+}
+
+// Songs of one-row or three-row patterns at speed 1: a tick a row.
+TEST_F(SongRenderTest, LoopsAndJumpsIntoUnplayedPositionsPlayOn) {
+  // One pattern of 3 rows, E60 on row 0 and E63 on row 2: 4 passes.
+  XmModulePlan loop = toneSong(3, 2, 1);
+  loop.speed = 1;
+  loop.cell(0, 0, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x60};
+  loop.cell(0, 2, 1) = NoteCell{0, 0, 0, kEffectExtended, 0x63};
+  load(loop);
+  EXPECT_EQ(render().dataSize, ticksOf(12));
+  // Orders (0, 1, 2), B02 in pattern 0 and B01 in pattern 2: positions 0, 2
+  // and 1 play, and the move back to position 2 ends it.
+  XmModulePlan jump = toneSong(1, 2, 3);
+  jump.speed = 1;
+  jump.patterns.resize(3);
+  for (int p = 0; p < 3; ++p) {
+    jump.orderList[p] = static_cast<uint8_t>(p);
+    jump.patterns[p].rows = 1;
+    jump.cell(p, 0, 0) = NoteCell{static_cast<uint8_t>(49 + p), 1, 0, 0, 0};
+  }
+  jump.cell(0, 0, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 2};
+  jump.cell(2, 0, 1) = NoteCell{0, 0, 0, kEffectPositionJump, 1};
+  load(jump);
+  EXPECT_EQ(render().dataSize, ticksOf(3));
 }
 
 // Songs whose last entry is never begun at its row 0 end where they start

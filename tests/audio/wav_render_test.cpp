@@ -51,7 +51,7 @@ class SongEndTest : public RenderTest {
  protected:
   void SetUp() override {
     RenderTest::SetUp();
-    prepareRender(44100, 4, 0);  // clears the last-order flag
+    prepareRender(44100, 4, 0);  // clears the rows started
   }
   void TearDown() override {
     finishRender();
@@ -59,94 +59,80 @@ class SongEndTest : public RenderTest {
   }
 };
 
-TEST_F(SongEndTest, LastOrderRowZeroIsRecordedAfterTheTestNotBefore) {
+// A row 0 of the last order entry ends nothing by itself: only a move to a
+// song position that lands on a row already started does.
+TEST_F(SongEndTest, RowZeroOfTheLastOrderEndsOnlyWhenReachedByAMove) {
   placeAt(2, 0, 1);
-  EXPECT_FALSE(songEndReached(2));  // this call only records it
-  placeAt(2, 1, 6);
-  EXPECT_FALSE(songEndReached(2));
-  placeAt(2, 0, 1);                // the next start of a row 0, here the same entry again
-  EXPECT_TRUE(songEndReached(2));
-}
-
-TEST_F(SongEndTest, AnyRowZeroAfterTheLastOrderEnds) {
-  placeAt(3, 0, 1);
-  EXPECT_FALSE(songEndReached(3));
-  placeAt(3, 5, 1);  // later rows of the last entry do not end it
-  EXPECT_FALSE(songEndReached(3));
-  placeAt(0, 0, 3);  // row 0 but not its first tick yet
-  EXPECT_FALSE(songEndReached(3));
-  placeAt(1, 0, 1);  // the restart position
-  EXPECT_TRUE(songEndReached(3));
-}
-
-TEST_F(SongEndTest, RowZeroOfOtherEntriesDoesNotEnd) {
-  for (int16_t position = 0; position < 3; ++position) {
-    placeAt(position, 0, 1);
-    EXPECT_FALSE(songEndReached(3)) << position;
-  }
+  EXPECT_FALSE(songEndReached());
+  placeAt(2, 1, 1);
+  EXPECT_FALSE(songEndReached());
+  placeAt(2, 0, 1);  // a pattern loop back to row 0 of the last entry
+  EXPECT_FALSE(songEndReached());
+  placeAt(3, 0, 1);  // a row 0 never started before, whatever position
+  song.positionEntered = 1;
+  EXPECT_FALSE(songEndReached());
+  placeAt(2, 0, 1);  // a jump back to it
+  song.positionEntered = 1;
+  EXPECT_TRUE(songEndReached());
 }
 
 TEST_F(SongEndTest, SpeedZeroEndsAtOnceUnlessADelayRepeats) {
   placeAt(0, 7, 0, 0);
-  EXPECT_TRUE(songEndReached(5));
+  EXPECT_TRUE(songEndReached());
   prepareRender(44100, 4, 0);
   placeAt(0, 7, 0, 0, 2);
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
 }
 
 TEST_F(SongEndTest, PatternDelayKeepsTheEndBack) {
-  placeAt(1, 0, 1);
-  EXPECT_FALSE(songEndReached(1));
+  placeAt(0, 0, 1);
+  EXPECT_FALSE(songEndReached());
+  song.positionEntered = 1;
   placeAt(0, 0, 1, 6, 1);
-  EXPECT_FALSE(songEndReached(1));
+  EXPECT_FALSE(songEndReached());
   placeAt(0, 0, 1, 6, 0);
-  EXPECT_TRUE(songEndReached(1));
+  EXPECT_TRUE(songEndReached());
 }
 
-TEST_F(SongEndTest, PrepareClearsTheLastOrderFlagAndTheRowsStarted) {
+TEST_F(SongEndTest, PrepareClearsTheRowsStarted) {
   placeAt(0, 0, 1);
-  EXPECT_FALSE(songEndReached(0));
+  EXPECT_FALSE(songEndReached());
   song.positionEntered = 1;
   prepareRender(44100, 4, 0);
+  EXPECT_EQ(song.positionEntered, 0);
+  song.positionEntered = 1;
   placeAt(0, 0, 1);
-  EXPECT_FALSE(songEndReached(0));
-  song.positionEntered = 1;
-  placeAt(1, 3, 1);
-  EXPECT_FALSE(songEndReached(5));
-  prepareRender(44100, 4, 0);
-  song.positionEntered = 1;
-  placeAt(1, 3, 1);
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
 }
 
 // The second test: a row start reached by a move to a song position, at a
 // (position, row) that already started in this render.
 TEST_F(SongEndTest, RowStartedAgainAfterAMoveEnds) {
   placeAt(0, 0, 1);
-  EXPECT_FALSE(songEndReached(5));  // the first row start is recorded too
+  EXPECT_FALSE(songEndReached());  // the first row start is recorded too
   placeAt(0, 1, 1);
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   placeAt(0, 0, 1);  // again, without a move (a pattern loop)
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   song.positionEntered = 1;
   placeAt(1, 0, 1);  // a move to a row not started before
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   EXPECT_EQ(song.positionEntered, 0);  // cleared at every row start
   placeAt(0, 1, 1);  // started before, but no move since the last row start
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   song.positionEntered = 1;
   placeAt(0, 1, 3);  // not a row start
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   placeAt(0, 1, 1, 6, 2);  // a pattern delay repeating the row
-  EXPECT_FALSE(songEndReached(5));
+  EXPECT_FALSE(songEndReached());
   EXPECT_EQ(song.positionEntered, 1);  // neither tested nor cleared
   placeAt(0, 1, 1);
-  EXPECT_TRUE(songEndReached(5));
+  EXPECT_TRUE(songEndReached());
   // Rows past the table are never recorded.
   for (int i = 0; i < 2; ++i) {
     song.positionEntered = 1;
     placeAt(2, 1024, 1);
-    EXPECT_FALSE(songEndReached(5));
+    EXPECT_FALSE(songEndReached());
   }
 }
 

@@ -68,12 +68,11 @@ std::string renderByTicks(const RenderBudget& budget) {
   tick.resize(static_cast<size_t>(maxTickFrames(96000)) * 2);
   stopPlayback();
   if (!allocateMixBuffer(maxTickFrames(frequency))) return "no MixBuffer";
-  const auto lastPosition = static_cast<uint16_t>(song.songLength - 1);
   prepareRender(frequency, player.amp, 0);
   std::string problem;
   int64_t frames = 0;
   for (int32_t t = 0; t < budget.ticks && frames < budget.frames; ++t) {
-    if (songEndReached(lastPosition)) break;
+    if (songEndReached()) break;
     const int32_t bytes = budget.framesPerTick > 0 ? renderShortTick(tick.data(), budget.framesPerTick)
                                                    : renderTick(tick.data());
     if (bytes <= 0 || bytes > maxTickFrames(frequency) * 4) {
