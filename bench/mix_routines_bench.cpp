@@ -40,8 +40,6 @@ void mixRoutineBench(benchmark::State& state, const zv::MixTarget* target, int r
   static BenchSample eight(false), sixteen(true);
   const BenchSample& sample = sixteenBit ? sixteen : eight;
   std::vector<int32_t> sums(2 * kCallFrames, 0);
-  zv::player.mixBuffer = sums.data();
-  zv::player.mixBufferFrames = kCallFrames;
 
   zv::Voice v{};
   v.sampleData = sample.bytes.data();
@@ -63,7 +61,7 @@ void mixRoutineBench(benchmark::State& state, const zv::MixTarget* target, int r
       v.currentLeft = 40000000;
       v.currentRight = centred ? 40000000 : 25000000;
     }
-    zv::mixRoutines[routine](v, kCallFrames, 0);
+    zv::mixRoutines[routine](v, kCallFrames, sums.data());
     benchmark::DoNotOptimize(sums.data());
     benchmark::ClobberMemory();
   }
@@ -73,8 +71,6 @@ void mixRoutineBench(benchmark::State& state, const zv::MixTarget* target, int r
   state.SetLabel(std::string(sixteenBit ? "16-bit" : "8-bit") + ((routine & 1) ? " interp" : "") +
                  (ramping ? " ramp" : "") + (centred ? " centred" : " stereo"));
   zv::useMixTarget(saved);
-  zv::player.mixBuffer = nullptr;
-  zv::player.mixBufferFrames = 0;
 }
 
 // mixRoutine/TARGET/ROUTINE/STEP for every instruction set the processor runs:

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,18 +46,21 @@ void renderModule(benchmark::State& state, const std::vector<uint8_t>& module) {
   }
   const std::string path = outputPath();
   double audioSeconds = 0;
+  // One engine for the benchmark, set up afresh for every render as the program sets up its own.
+  const std::unique_ptr<zv::Engine> engine(new zv::Engine());
+  zv::Engine& e = *engine;
   for (auto _ : state) {
     state.PauseTiming();
-    zv::setupReplayer(44100, 1024, true, true);
-    zv::setAmp(10);
-    const bool loaded = zv::loadModuleFromMemory(module.data(), static_cast<uint32_t>(module.size()));
-    zv::renderActive = true;
+    zv::setupReplayer(e, 44100, 1024, true, true);
+    zv::setAmp(e, 10);
+    const bool loaded = zv::loadModuleFromMemory(e, module.data(), static_cast<uint32_t>(module.size()));
+    e.renderActive = true;
     state.ResumeTiming();
     if (!loaded) {
       state.SkipWithError("module does not load");
       break;
     }
-    if (zv::renderSongToWav(path.c_str(), kMaxRenderBytes) != zv::RenderResult::ok) {
+    if (zv::renderSongToWav(e, path.c_str(), kMaxRenderBytes) != zv::RenderResult::ok) {
       state.SkipWithError("render failed");
       break;
     }
@@ -67,7 +71,7 @@ void renderModule(benchmark::State& state, const std::vector<uint8_t>& module) {
     state.ResumeTiming();
   }
   std::remove(path.c_str());
-  zv::freeSong();
+  zv::freeSong(e);
   state.counters["audio_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
   state.counters["audio_s"] = benchmark::Counter(audioSeconds, benchmark::Counter::kAvgIterations);
 }

@@ -7,7 +7,8 @@
 #include "support/hostile_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string problem = zv::test::runRenderInput(data, size);
+  zv::Engine engine;  // each input on a fresh engine: a run depends on its input alone
+  const std::string problem = zv::test::runRenderInput(engine, data, size);
   if (!problem.empty()) {
     std::fprintf(stderr, "render_fuzzer: %s\n", problem.c_str());
     std::abort();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds zelvix twice (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test suite
-# in both builds (the live-play tests through a private sound server run one
-# at a time, as they time the sound under load); after the optimised build's
+# AddressSanitizer + UndefinedBehaviorSanitizer), checks the library's
+# writable data, and runs the whole test suite in both builds (the live-play
+# tests through a private sound server run one at a time, as they time the
+# sound under load); after the optimised build's
 # tests, checks the install target, the manual pages and the Debian package
 # (scripts/package_check.sh); then runs the live-play tests (main thread and
 # sound thread sharing the replayer) in a ThreadSanitizer build; then a load,
@@ -31,6 +32,20 @@ fi
 run_ctest() { ctest --no-tests=error --output-on-failure -j"$jobs" --test-dir "$@"; }
 scripts/configure_release.sh
 cmake --build build/release -j"$jobs"
+# A playing song's state belongs to its engine: the library keeps no other
+# writable data than what the check lists, and the check itself must catch
+# a global planted beside it.
+scripts/check_writable_data.sh build/release/libzelvix_core.a
+planted="$(mktemp -d)"
+echo 'namespace zv { int plantedState = 1; }' >"$planted/planted.cpp"
+c++ -c -o "$planted/planted.o" "$planted/planted.cpp"
+if ! planted_report="$(scripts/check_writable_data.sh build/release/libzelvix_core.a "$planted/planted.o")" &&
+    grep -q '^  zv::plantedState  NOT ALLOWED' <<<"$planted_report"; then
+  rm -rf "$planted"
+else
+  echo "the writable-data check missed a global planted in $planted/planted.o"
+  exit 1
+fi
 run_ctest build/release
 scripts/package_check.sh
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=ON \
@@ -39,9 +54,10 @@ cmake --build build/asan -j"$jobs"
 run_ctest build/asan
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=OFF \
   -DZELVIX_TSAN=ON -DZELVIX_BENCH=OFF -DZELVIX_FUZZ=OFF >/dev/null
-# Thread checks of live play and of renders (replayer, mixing and writing on threads of their own).
+# Thread checks of live play, of renders (replayer, mixing and writing on
+# threads of their own) and of engines rendering side by side.
 cmake --build build/tsan -j"$jobs" --target frontend_tests audio_tests
-run_ctest build/tsan -R '^(LivePlay|RenderTest\.|SongRenderTest\.)'
+run_ctest build/tsan -R '^(LivePlay|RenderTest\.|SongRenderTest\.|EnginesTogether\.)'
 scripts/valgrind_check.sh
 scripts/fuzz.sh
 scripts/aarch64_check.sh

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "audio/player.h"
 #include "audio/wav_render.h"
@@ -60,12 +62,12 @@ bool parseCount(const char* text, long& out) {
   return true;
 }
 
-void printTick(long tick, int position, int pattern, int row) {
-  using zv::song;
+void printTick(const zv::Engine& e, long tick, int position, int pattern, int row) {
+  const zv::Song& song = e.song;
   std::printf("%ld %d %d %d %u %u %u %u", tick, position, pattern, row, song.tickCounter,
               song.speed, song.tempo, song.globalVolume);
   for (int i = 0; i < song.channelCount && i < zv::kMaxChannels; i++) {
-    const zv::Channel& ch = zv::channels[i];
+    const zv::Channel& ch = e.channels[i];
     std::printf(" %u:%u:%u:%02x", ch.finalVolume, ch.finalPanning, ch.finalPeriod, ch.status);
   }
   std::putchar('\n');
@@ -112,25 +114,31 @@ int main(int argc, char** argv) {
 
   // As the render does it: set-up, load, then the render state without the
   // device (voices and channels reset, global volume 64, the end tests cleared).
-  zv::setupReplayer(static_cast<int32_t>(frequency), 1024, true, true);
-  if (!zv::loadModuleFile(path)) {
+  const std::unique_ptr<zv::Engine> engine(new (std::nothrow) zv::Engine());
+  if (engine == nullptr) {
+    std::fputs("zvtrace: out of memory\n", stderr);
+    return 1;
+  }
+  zv::Engine& e = *engine;
+  zv::setupReplayer(e, static_cast<int32_t>(frequency), 1024, true, true);
+  if (!zv::loadModuleFile(e, path)) {
     std::fprintf(stderr, "zvtrace: cannot load %s\n", path);
     return 1;
   }
-  zv::prepareRender(zv::player.mixingFrequency, zv::player.amp, 0);
+  zv::prepareRender(e, e.player.mixingFrequency, e.player.amp, 0);
 
   const long count = ticks >= 0 ? ticks : limit;
-  zv::songEndReached();  // the render's test also records the first row start
+  zv::songEndReached(e);  // the render's test also records the first row start
   for (long tick = 0; tick < count; tick++) {
-    const int position = zv::song.songPosition;
-    const int pattern = zv::song.patternNumber;
-    const int row = zv::song.row;
-    zv::finishVoiceRamps();
-    zv::playerTick();
-    printTick(tick, position, pattern, row);
-    zv::sendChannelUpdates();
-    if (zv::songEndReached() && ticks < 0) break;
+    const int position = e.song.songPosition;
+    const int pattern = e.song.patternNumber;
+    const int row = e.song.row;
+    zv::finishVoiceRamps(e);
+    zv::playerTick(e);
+    printTick(e, tick, position, pattern, row);
+    zv::sendChannelUpdates(e);
+    if (zv::songEndReached(e) && ticks < 0) break;
   }
-  zv::freeSong();
+  zv::freeSong(e);
   return 0;
 }

@@ -13,14 +13,9 @@
 namespace zv {
 
 namespace {
-// Set by the first open that loads the library, before deviceId; null while
-// SDL has never been loaded, so that closing then touches nothing.
+// Set by the first open that loads the library, before any device id; null
+// while SDL has never been loaded, so that closing then touches nothing.
 const SdlLibrary* sdl = nullptr;
-// Written only by the main thread; read by lock callers on that thread.
-std::atomic<SDL_AudioDeviceID> deviceId{0};
-
-// Cleared at every open; the callback's first call on the new device's thread sets it.
-std::atomic<bool> soundThreadRaised{false};
 
 // A sound thread that waits behind other work for longer than the server's
 // buffer lasts is a dropout, and a nice level counts only among the programs
@@ -34,20 +29,21 @@ void raiseSoundThreadPriority() {
   pthread_setschedparam(pthread_self(), SCHED_RR, &param);
 }
 
-void lockDevice() {
+// The lock of the device of the engine `device`.
+void lockDevice(void* device) {
   const int64_t requested = lockTiming::now();
-  sdl->SDL_LockAudioDevice(deviceId);
+  sdl->SDL_LockAudioDevice(static_cast<Engine*>(device)->device.id);
   lockTiming::lockTaken(requested);
 }
-void unlockDevice() {
+void unlockDevice(void* device) {
   lockTiming::lockReleasing();
-  sdl->SDL_UnlockAudioDevice(deviceId);
+  sdl->SDL_UnlockAudioDevice(static_cast<Engine*>(device)->device.id);
 }
 const AudioLockImplementation deviceLock{lockDevice, unlockDevice};
 }  // namespace
 
-bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
-  if (deviceId != 0) return true;
+bool openAudioDevice(Engine& e, int32_t frequency, int32_t bufferSize) {
+  if (e.device.id != 0) return true;
   if (sdl == nullptr) sdl = loadSdlLibrary();
   if (sdl == nullptr) return false;
   if (sdl->SDL_Init(SDL_INIT_AUDIO) != 0) return false;
@@ -60,40 +56,45 @@ bool openAudioDevice(int32_t frequency, int32_t bufferSize) {
   want.channels = 2;
   want.samples = static_cast<Uint16>(bufferSize);
   want.callback = audioCallback;
+  want.userdata = &e;
   lockTiming::reset();
-  soundThreadRaised = false;
-  deviceId = sdl->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  if (deviceId == 0) return false;
-  installAudioLock(&deviceLock);
-  sdl->SDL_PauseAudioDevice(deviceId, 0);
+  e.device.threadRaised = false;
+  const SDL_AudioDeviceID id = sdl->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (id == 0) return false;
+  // The device is paused until the start below, so no callback runs before
+  // the lock is installed.
+  e.device.id = id;
+  e.audioLock.install(&deviceLock, &e);
+  sdl->SDL_PauseAudioDevice(id, 0);
   return true;
 }
 
-void closeAudioDevice() {
+void closeAudioDevice(Engine& e) {
   if (sdl == nullptr) return;
-  SDL_AudioDeviceID id = deviceId;
+  const SDL_AudioDeviceID id = e.device.id;
   if (id != 0) {
     sdl->SDL_PauseAudioDevice(id, 1);
-    installAudioLock(nullptr);
+    e.audioLock.install(nullptr, nullptr);
     sdl->SDL_CloseAudioDevice(id);
-    deviceId = 0;
+    e.device.id = 0;
     lockTiming::report();
   }
   sdl->SDL_Quit();
 }
 
-bool audioDeviceOpen() { return deviceId != 0; }
+bool audioDeviceOpen(const Engine& e) { return e.device.id != 0; }
 
-bool audioDeviceLost() {
-  SDL_AudioDeviceID id = deviceId;
+bool audioDeviceLost(const Engine& e) {
+  const SDL_AudioDeviceID id = e.device.id;
   return id != 0 && sdl->SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
 }
 
-void audioCallback(void*, uint8_t* stream, int byteCount) {
-  if (!soundThreadRaised.exchange(true)) raiseSoundThreadPriority();
+void audioCallback(void* userData, uint8_t* stream, int byteCount) {
+  Engine& e = *static_cast<Engine*>(userData);
+  if (!e.device.threadRaised.exchange(true)) raiseSoundThreadPriority();
   const int64_t start = lockTiming::now();
   lockTiming::callbackStarted(start);
-  fillOutputBuffer(reinterpret_cast<int16_t*>(stream), byteCount / 4);
+  fillOutputBuffer(e, reinterpret_cast<int16_t*>(stream), byteCount / 4);
   lockTiming::callbackEnded(start);
 }
 

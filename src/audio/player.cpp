@@ -9,8 +9,6 @@
 #endif
 
 #include "audio/device.h"
-#include "audio/wav_render.h"
-#include "core/output_stop.h"
 #include "loader/song_memory.h"
 #include "mixer/mix_routines.h"
 #include "mixer/voices.h"
@@ -25,9 +23,6 @@ constexpr int32_t kMinFrequency = 8000;
 constexpr int32_t kMaxFrequency = 96000;
 constexpr uint16_t kDefaultTempo = 125;
 
-// Releasing a song (freeSong, below this layer) stops the output through this.
-[[maybe_unused]] const bool outputStopInstalled = (setOutputStop(stopPlayback), true);
-
 int32_t clampFrequency(int32_t frequency) {
   if (frequency < kMinFrequency + 1) return kMinFrequency;
   if (frequency >= kMaxFrequency) return kMaxFrequency;
@@ -36,22 +31,23 @@ int32_t clampFrequency(int32_t frequency) {
 
 // The tick lengths of a start: samplesPerTick from the tempo, rampLength as
 // 5 ms. Neither is ever 0.
-void setTickLengths() {
-  song.samplesPerTick = tickFrames(player.mixingFrequency, song.tempo);
-  player.rampLength = std::max<int32_t>(1, player.mixingFrequency / 200);
+void setTickLengths(Engine& e) {
+  e.song.samplesPerTick = tickFrames(e.player.mixingFrequency, e.song.tempo);
+  e.player.rampLength = std::max<int32_t>(1, e.player.mixingFrequency / 200);
 }
 
 // Steps 3 and 4 of the generator for at most the MixBuffer's capacity:
 // ticks at their exact frames, every voice mixed in stretches that never
 // cross a tick boundary.
-void generateFrames(int32_t frames) {
+void generateFrames(Engine& e, int32_t frames) {
+  PlayerSettings& player = e.player;
   std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
   int32_t offset = 0;
   int32_t remaining = frames;
   while (remaining > 0) {
-    if (player.samplesLeftInTick <= 0) player.samplesLeftInTick = runTick();
+    if (player.samplesLeftInTick <= 0) player.samplesLeftInTick = runTick(e);
     const int32_t n = std::min(remaining, player.samplesLeftInTick);
-    mixAllVoices(n, offset);
+    mixAllVoices(e, n, offset);
     offset += n;
     player.samplesLeftInTick -= n;
     remaining -= n;
@@ -67,127 +63,129 @@ int32_t tickFrames(int32_t frequency, uint16_t tempo) {
   return std::max<int32_t>(1, maxTickFrames(frequency) / tempo);
 }
 
-bool setupReplayer(int32_t frequency, int32_t bufferSize, bool interpolation, bool volumeRamping) {
-  closeAudioDevice();
-  freeSong();
-  for (Channel& ch : channels) ch = Channel{};
-  player.mixingFrequency = clampFrequency(frequency);
-  computeFrequencyFactors();
-  player.bufferSize = bufferSize;
-  player.interpolation = interpolation;
-  player.volumeRamping = volumeRamping;
-  song.tempo = kDefaultTempo;
-  song.speed = 6;
-  song.linearFrequencies = 1;
-  song.periodTable = linearPeriodTable;
-  song.tickCounter = 1;
-  rewindSong();
+bool setupReplayer(Engine& e, int32_t frequency, int32_t bufferSize, bool interpolation, bool volumeRamping) {
+  e.stopOutput = stopPlayback;  // releasing the song must stop the output first
+  closeAudioDevice(e);
+  freeSong(e);
+  for (Channel& ch : e.channels) ch = Channel{};
+  e.player.mixingFrequency = clampFrequency(frequency);
+  computeFrequencyFactors(e);
+  e.player.bufferSize = bufferSize;
+  e.player.interpolation = interpolation;
+  e.player.volumeRamping = volumeRamping;
+  e.song.tempo = kDefaultTempo;
+  e.song.speed = 6;
+  e.song.linearFrequencies = 1;
+  e.song.periodTable = linearPeriodTable;
+  e.song.tickCounter = 1;
+  rewindSong(e);
   return true;
 }
 
-bool startPlayback() {
-  if (!song.songLoaded || song.tempo == 0) return false;
-  resetVoices();
-  resetChannels();
-  song.globalVolume = 64;
-  setTickLengths();
-  if (!allocateMixBuffer(player.bufferSize)) return false;
-  if (!openAudioDevice(player.mixingFrequency, player.bufferSize)) return false;
-  song.paused = 0;
+bool startPlayback(Engine& e) {
+  if (!e.song.songLoaded || e.song.tempo == 0) return false;
+  resetVoices(e.mixer, e.audioLock);
+  resetChannels(e);
+  e.song.globalVolume = 64;
+  setTickLengths(e);
+  if (!allocateMixBuffer(e, e.player.bufferSize)) return false;
+  if (!openAudioDevice(e, e.player.mixingFrequency, e.player.bufferSize)) return false;
+  e.song.paused = 0;
   return true;
 }
 
-void stopPlayback() {
-  song.paused = 1;
-  closeAudioDevice();  // no callback runs after this
-  freeMixBuffer();
-  song.globalVolume = 64;
-  song.paused = 0;
+void stopPlayback(Engine& e) {
+  e.song.paused = 1;
+  closeAudioDevice(e);  // no callback runs after this
+  freeMixBuffer(e);
+  e.song.globalVolume = 64;
+  e.song.paused = 0;
 }
 
-bool restartPlayback() {
-  stopPlayback();
-  song.patternDelay = 0;
-  song.patternDelayCounter = 0;
-  setPosition(0, 0);  // the rewind's position step, without its channel reset
-  return startPlayback();
+bool restartPlayback(Engine& e) {
+  stopPlayback(e);
+  e.song.patternDelay = 0;
+  e.song.patternDelayCounter = 0;
+  setPosition(e, 0, 0);  // the rewind's position step, without its channel reset
+  return startPlayback(e);
 }
 
-void stopAndResetChannels() {
-  stopPlayback();
-  resetChannels();
+void stopAndResetChannels(Engine& e) {
+  stopPlayback(e);
+  resetChannels(e);
 }
 
-void togglePause() { song.paused ^= 1; }
-void pausePlayback() { song.paused = 1; }
-void resumePlayback() { song.paused = 0; }
+void togglePause(Engine& e) { e.song.paused ^= 1; }
+void pausePlayback(Engine& e) { e.song.paused = 1; }
+void resumePlayback(Engine& e) { e.song.paused = 0; }
 
-void setInterpolation(bool on) {
+void setInterpolation(Engine& e, bool on) {
   {
-    AudioLock lock;
-    player.interpolation = on;
+    AudioLockHold hold(e.audioLock);
+    e.player.interpolation = on;
   }
-  resetVoices();
+  resetVoices(e.mixer, e.audioLock);
 }
 
-void setVolumeRamping(bool on) {
+void setVolumeRamping(Engine& e, bool on) {
   {
-    AudioLock lock;
-    player.volumeRamping = on;
+    AudioLockHold hold(e.audioLock);
+    e.player.volumeRamping = on;
   }
-  resetVoices();
+  resetVoices(e.mixer, e.audioLock);
 }
 
-void setAmp(int32_t amp) {
+void setAmp(Engine& e, int32_t amp) {
   if (amp < 2) amp = 1;
   if (amp >= 32) amp = 32;
-  player.amp = static_cast<int16_t>(amp);
-  player.ampFactor = amp * 8;
+  e.player.amp = static_cast<int16_t>(amp);
+  e.player.ampFactor = amp * 8;
 }
 
-void setMasterVolume(int32_t volume) {
+void setMasterVolume(Engine& e, int32_t volume) {
   if (volume < 1) volume = 0;
   if (volume >= 256) volume = 256;
-  player.masterVolume = volume;
+  e.player.masterVolume = volume;
   // The sound thread reads and clears the status bits: mark between buffers.
-  AudioLock lock;
-  for (Channel& ch : channels) ch.status |= Channel::volumeChanged;
+  AudioLockHold hold(e.audioLock);
+  for (Channel& ch : e.channels) ch.status |= Channel::volumeChanged;
 }
 
-int32_t getAmp() { return player.amp; }
-int32_t getMasterVolume() { return player.masterVolume; }
+int32_t getAmp(const Engine& e) { return e.player.amp; }
+int32_t getMasterVolume(const Engine& e) { return e.player.masterVolume; }
 
-bool allocateMixBuffer(int32_t frames) {
+bool allocateMixBuffer(Engine& e, int32_t frames) {
   if (frames < 1) return false;
   auto* block = static_cast<int32_t*>(std::malloc(static_cast<size_t>(frames) * 2 * sizeof(int32_t)));
   if (block == nullptr) return false;
+  e.stopOutput = stopPlayback;  // releasing the song must stop the output first
   int32_t* old;
   {
-    AudioLock lock;
-    old = player.mixBuffer;
-    player.mixBuffer = block;
-    player.mixBufferFrames = frames;
-    player.samplesLeftInTick = 0;
+    AudioLockHold hold(e.audioLock);
+    old = e.player.mixBuffer;
+    e.player.mixBuffer = block;
+    e.player.mixBufferFrames = frames;
+    e.player.samplesLeftInTick = 0;
   }
   std::free(old);
   return true;
 }
 
-void freeMixBuffer() {
+void freeMixBuffer(Engine& e) {
   int32_t* old;
   {
-    AudioLock lock;
-    old = player.mixBuffer;
-    player.mixBuffer = nullptr;
-    player.mixBufferFrames = 0;
+    AudioLockHold hold(e.audioLock);
+    old = e.player.mixBuffer;
+    e.player.mixBuffer = nullptr;
+    e.player.mixBufferFrames = 0;
   }
   std::free(old);
 }
 
-void finishVoiceRamps() {
-  const int voiceCount = 2 * song.channelCount;
+void finishVoiceRamps(Engine& e) {
+  const int voiceCount = 2 * e.song.channelCount;
   for (int v = 0; v < voiceCount; ++v) {
-    Voice& voice = voices[v];
+    Voice& voice = e.mixer.voices[v];
     // Most voices have nothing to finish: skipped, which also keeps the
     // compiler from turning the loop into slow gathers across the records.
     if (voice.rampSamplesLeft == 0 && voice.currentLeft == voice.targetLeft &&
@@ -201,11 +199,11 @@ void finishVoiceRamps() {
   }
 }
 
-void sendChannelUpdates(NoteStartSink sink) {
+void sendChannelUpdates(Engine& e, const VoiceUpdateSink& sink) {
   VoiceUpdate update{};
-  update.tickFrames = song.samplesPerTick;
-  for (int i = 0; i < song.channelCount; ++i) {
-    Channel& ch = channels[i];
+  update.tickFrames = e.song.samplesPerTick;
+  for (int i = 0; i < e.song.channelCount; ++i) {
+    Channel& ch = e.channels[i];
     const uint8_t status = ch.status;
     ch.status = 0;
     if (status == 0) continue;
@@ -220,29 +218,29 @@ void sendChannelUpdates(NoteStartSink sink) {
     }
     if (status & Channel::periodChanged) {
       update.flags |= VoiceUpdate::updateStep;
-      update.step = periodToStep(ch.finalPeriod);
+      update.step = periodToStep(e, ch.finalPeriod);
     }
-    sink(i, update);
+    sendVoiceUpdate(e, sink, i, update);
   }
 }
 
-int32_t runTick() {
-  finishVoiceRamps();
-  playerTick();
-  const int32_t frames = holdTickFrames();
-  sendChannelUpdates();
+int32_t runTick(Engine& e) {
+  finishVoiceRamps(e);
+  playerTick(e);
+  const int32_t frames = holdTickFrames(e);
+  sendChannelUpdates(e);
   return frames;
 }
 
-int32_t holdTickFrames() {
+int32_t holdTickFrames(Engine& e) {
   // Read after the tick, so a tempo change sets the length of the tick that made it.
-  song.samplesPerTick = std::clamp(song.samplesPerTick, 1, maxTickFrames(player.mixingFrequency));
-  return song.samplesPerTick;
+  e.song.samplesPerTick = std::clamp(e.song.samplesPerTick, 1, maxTickFrames(e.player.mixingFrequency));
+  return e.song.samplesPerTick;
 }
 
-void mixAllVoices(int32_t frames, int32_t offset) {
-  const int voiceCount = 2 * song.channelCount;
-  for (int v = 0; v < voiceCount; ++v) mixVoice(voices[v], frames, offset);
+void mixAllVoices(Engine& e, int32_t frames, int32_t offset) {
+  const int voiceCount = 2 * e.song.channelCount;
+  for (int v = 0; v < voiceCount; ++v) mixVoice(e.player, e.mixer.voices[v], frames, offset);
 }
 
 int16_t convertSample(int32_t sum, int32_t masterVolume) {
@@ -251,8 +249,8 @@ int16_t convertSample(int32_t sum, int32_t masterVolume) {
   return static_cast<int16_t>(v);
 }
 
-void convertMixBuffer(int16_t* out, int32_t frames, int32_t masterVolume) {
-  convertSums(out, player.mixBuffer, frames, masterVolume);
+void convertMixBuffer(const Engine& e, int16_t* out, int32_t frames, int32_t masterVolume) {
+  convertSums(out, e.player.mixBuffer, frames, masterVolume);
 }
 
 void convertSums(int16_t* out, const int32_t* sums, int32_t frames, int32_t masterVolume) {
@@ -276,17 +274,17 @@ void convertSums(int16_t* out, const int32_t* sums, int32_t frames, int32_t mast
   }
 }
 
-void fillOutputBuffer(int16_t* out, int32_t frames) {
+void fillOutputBuffer(Engine& e, int16_t* out, int32_t frames) {
   if (frames < 1) return;
-  if (song.paused != 0 || renderActive || player.mixBuffer == nullptr) {
+  if (e.song.paused != 0 || e.renderActive || e.player.mixBuffer == nullptr) {
     std::memset(out, 0, static_cast<size_t>(frames) * 2 * sizeof(int16_t));
     return;
   }
-  const int32_t masterVolume = player.masterVolume;
+  const int32_t masterVolume = e.player.masterVolume;
   while (frames > 0) {
-    const int32_t chunk = std::min(frames, player.mixBufferFrames);
-    generateFrames(chunk);
-    convertMixBuffer(out, chunk, masterVolume);
+    const int32_t chunk = std::min(frames, e.player.mixBufferFrames);
+    generateFrames(e, chunk);
+    convertMixBuffer(e, out, chunk, masterVolume);
     out += 2 * chunk;
     frames -= chunk;
   }

@@ -24,43 +24,31 @@
 
 namespace zv {
 
-std::atomic<bool> renderActive{false};
-
 namespace {
 
 // Ticks are gathered behind one another and written in blocks of about this
 // many frames (256 KiB of sums, 128 KiB in the file), not one write per tick.
 constexpr int32_t kWriteBatchFrames = 32768;
 
-// Every (song position, row) at which a row started in this render, one bit
-// each: a row started again after a move to a song position means the song
-// starts over. Positions above 255 share the order entry they play.
-constexpr int kTrackedPositions = 256;
-constexpr int kTrackedRows = 1024;
-uint8_t rowsStarted[kTrackedPositions * kTrackedRows / 8];
-
-int32_t savedFrequency = 0;
-std::atomic<RenderResult> lastResult{RenderResult::ok};
-
-pthread_t renderThread;
-bool renderThreadStarted = false;
-const char* renderPath = nullptr;
-
-// Records a row start; true when this row had started before. Rows outside
-// the table are neither recorded nor found.
-bool recordRowStart(int position, int row) {
-  if (position < 0 || row < 0 || row >= kTrackedRows) return false;
-  const uint32_t bit = static_cast<uint32_t>(position & (kTrackedPositions - 1)) * kTrackedRows +
+// Records a row start in the render's table; true when this row had started
+// before: a row started again after a move to a song position means the
+// song starts over. Rows outside the table are neither recorded nor found.
+bool recordRowStart(RenderState& render, int position, int row) {
+  if (position < 0 || row < 0 || row >= RenderState::kTrackedRows) return false;
+  const uint32_t bit = static_cast<uint32_t>(position & (RenderState::kTrackedPositions - 1)) * RenderState::kTrackedRows +
                        static_cast<uint32_t>(row);
-  uint8_t& byte = rowsStarted[bit >> 3];
+  uint8_t& byte = render.rowsStarted[bit >> 3];
   const auto mask = static_cast<uint8_t>(1u << (bit & 7));
   const bool seen = (byte & mask) != 0;
   byte = static_cast<uint8_t>(byte | mask);
   return seen;
 }
 
-void* renderThreadEntry(void*) {
-  renderSongToWav(renderPath);
+void* renderThreadEntry(void* thread) {
+  RenderThread& t = *static_cast<RenderThread*>(thread);
+  t.result = renderSongToWav(*t.engine, t.path);
+  { std::lock_guard lock(t.endMutex); }  // a waiter is then asleep or sees the flag
+  t.endChanged.notify_all();
   return nullptr;
 }
 
@@ -145,15 +133,8 @@ struct WavOutput {
   }
 };
 
-// Wakes waitWhileRendering when a render ends.
-std::mutex endMutex;
-std::condition_variable endChanged;
-
-RenderResult endRender(RenderResult result) {
-  renderActive = false;
-  lastResult = result;
-  { std::lock_guard lock(endMutex); }  // a waiter is then asleep or sees the flag
-  endChanged.notify_all();
+RenderResult endRender(Engine& e, RenderResult result) {
+  e.renderActive = false;
   return result;
 }
 
@@ -168,10 +149,10 @@ bool writeWavData(void* context, const void* block, size_t bytes) {
 
 // The 16-bit frames of one tick whose voice updates were made: mixed and
 // converted into `out`. Returns its byte count.
-int32_t mixTick(int16_t* out, int32_t frames) {
-  std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
-  mixAllVoices(frames, 0);
-  convertMixBuffer(out, frames, 256);
+int32_t mixTick(Engine& e, int16_t* out, int32_t frames) {
+  std::memset(e.player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
+  mixAllVoices(e, frames, 0);
+  convertMixBuffer(e, out, frames, 256);
   return frames * 4;
 }
 
@@ -179,11 +160,11 @@ int32_t mixTick(int16_t* out, int32_t frames) {
 // for the longest tick, all zero: the writer clears its blocks once written,
 // which keeps the clearing off this thread): the MixBuffer is `sums` for the tick. Only the render
 // thread mixes while a render runs (the device is closed), so no lock is taken.
-void mixTickInto(int32_t* sums, int32_t frames) {
-  int32_t* const own = player.mixBuffer;
-  player.mixBuffer = sums;
-  mixAllVoices(frames, 0);
-  player.mixBuffer = own;
+void mixTickInto(Engine& e, int32_t* sums, int32_t frames) {
+  int32_t* const own = e.player.mixBuffer;
+  e.player.mixBuffer = sums;
+  mixAllVoices(e, frames, 0);
+  e.player.mixBuffer = own;
 }
 
 // Ticks' sums gathered behind one another into the writer's blocks.
@@ -207,12 +188,12 @@ struct TickBatches {
 
 // The render's ticks on one thread, one after another, until an end test,
 // a cleared renderActive, the data bound or a write error.
-void renderTicksInOneThread(TickBatches& batches, uint32_t maxDataBytes) {
+void renderTicksInOneThread(Engine& e, TickBatches& batches, uint32_t maxDataBytes) {
   uint32_t total = 0;  // bytes of whole ticks made
-  while (!songEndReached() && renderActive) {
-    const int32_t frames = std::min(runTick(), player.mixBufferFrames);
+  while (!songEndReached(e) && e.renderActive) {
+    const int32_t frames = std::min(runTick(e), e.player.mixBufferFrames);
     if (frames <= 0) break;  // cannot happen with a MixBuffer; never spin without output
-    mixTickInto(batches.next(), frames);
+    mixTickInto(e, batches.next(), frames);
     const auto bytes = static_cast<uint32_t>(frames) * 4;
     if (static_cast<uint64_t>(total) + bytes > maxDataBytes) break;
     total += bytes;
@@ -224,12 +205,13 @@ void renderTicksInOneThread(TickBatches& batches, uint32_t maxDataBytes) {
 // the ticks and queues their voice updates, the render thread applies them
 // and mixes. The replayer never reads a voice, so the ticks are the same.
 struct ReplayerRun {
-  TickQueue queue;
-  uint32_t maxDataBytes;
-};
+  ReplayerRun(Engine& e, uint32_t maxData) : engine(e), maxDataBytes(maxData) {}
 
-ReplayerRun* replayerRun = nullptr;  // the running one, for queueUpdate
-TickRecord* recordFilled = nullptr;  // replayer thread only
+  Engine& engine;
+  uint32_t maxDataBytes;
+  TickRecord* recordFilled = nullptr;  // replayer thread only
+  TickQueue queue;
+};
 
 // Copies the update one field at a time, each read as wide as it is
 // written: the caller has just written some of its fields, and a wider read
@@ -251,116 +233,122 @@ void copyByField(VoiceUpdate& to, const VoiceUpdate& from) {
   to.tickFrames = f.tickFrames;
 }
 
-// The replayer thread's sink for voice updates: into the tick's record, the
-// next one when it is full.
-void queueUpdate(int channelIndex, const VoiceUpdate& update) {
-  if (recordFilled == nullptr) return;  // stopped
-  if (recordFilled->count == TickRecord::kCapacity) {
-    recordFilled->frames = 0;
-    replayerRun->queue.publish();
-    recordFilled = replayerRun->queue.claim();
-    if (recordFilled == nullptr) return;
-    recordFilled->startsTick = false;
-    recordFilled->count = 0;
+// The replayer thread's sink for voice updates (context: the ReplayerRun):
+// into the tick's record, the next one when it is full.
+void queueUpdate(void* context, int channelIndex, const VoiceUpdate& update) {
+  ReplayerRun& r = *static_cast<ReplayerRun*>(context);
+  TickRecord*& filled = r.recordFilled;
+  if (filled == nullptr) return;  // stopped
+  if (filled->count == TickRecord::kCapacity) {
+    filled->frames = 0;
+    r.queue.publish();
+    filled = r.queue.claim();
+    if (filled == nullptr) return;
+    filled->startsTick = false;
+    filled->count = 0;
   }
-  QueuedUpdate& queued = recordFilled->updates[recordFilled->count++];
+  QueuedUpdate& queued = filled->updates[filled->count++];
   queued.channel = channelIndex;
   copyByField(queued.update, update);
 }
 
 void* replayerThreadEntry(void* run) {
   ReplayerRun& r = *static_cast<ReplayerRun*>(run);
+  Engine& e = r.engine;
+  const VoiceUpdateSink sink{queueUpdate, &r};
   uint32_t total = 0;
-  while (!songEndReached() && renderActive) {
-    recordFilled = r.queue.claim();
-    if (recordFilled == nullptr) break;
-    recordFilled->startsTick = true;
-    recordFilled->count = 0;
-    playerTick();
-    const int32_t frames = holdTickFrames();
-    sendChannelUpdates(queueUpdate);
-    if (recordFilled == nullptr) break;
+  while (!songEndReached(e) && e.renderActive) {
+    r.recordFilled = r.queue.claim();
+    if (r.recordFilled == nullptr) break;
+    r.recordFilled->startsTick = true;
+    r.recordFilled->count = 0;
+    playerTick(e);
+    const int32_t frames = holdTickFrames(e);
+    sendChannelUpdates(e, sink);
+    if (r.recordFilled == nullptr) break;
     const auto bytes = static_cast<uint32_t>(frames) * 4;
     if (static_cast<uint64_t>(total) + bytes > r.maxDataBytes) break;
     total += bytes;
-    recordFilled->frames = frames;
+    r.recordFilled->frames = frames;
     r.queue.publish();
   }
-  recordFilled = nullptr;
+  r.recordFilled = nullptr;
   r.queue.finish();
   return nullptr;
 }
 
 // The render thread's part: voice updates applied and ticks mixed in the
 // replayer's order until its ticks end, renderActive is cleared or a write fails.
-void mixQueuedTicks(TickQueue& queue, TickBatches& batches) {
+void mixQueuedTicks(Engine& e, TickQueue& queue, TickBatches& batches) {
   while (const TickRecord* record = queue.next()) {
-    if (record->startsTick) finishVoiceRamps();
-    for (int32_t i = 0; i < record->count; ++i) updateVoice(record->updates[i].channel, record->updates[i].update);
-    const int32_t frames = std::min(record->frames, player.mixBufferFrames);
+    if (record->startsTick) finishVoiceRamps(e);
+    for (int32_t i = 0; i < record->count; ++i) {
+      updateVoice(e.mixer, e.player, record->updates[i].channel, record->updates[i].update);
+    }
+    const int32_t frames = std::min(record->frames, e.player.mixBufferFrames);
     queue.release();
     if (frames == 0) continue;
-    if (!renderActive) break;
-    mixTickInto(batches.next(), frames);
+    if (!e.renderActive) break;
+    mixTickInto(e, batches.next(), frames);
     if (!batches.add(frames)) break;
   }
   queue.stop();
 }
 
-void renderTicks(TickBatches& batches, uint32_t maxDataBytes) {
+void renderTicks(Engine& e, TickBatches& batches, uint32_t maxDataBytes) {
   // The queue (300 KiB) lives on the heap for the render's length.
-  ReplayerRun* run = new (std::nothrow) ReplayerRun;
+  ReplayerRun* run = new (std::nothrow) ReplayerRun(e, maxDataBytes);
   pthread_t replayer;
-  const NoteStartSink previousSink = noteStartSink;
+  const VoiceUpdateSink previousSink = e.noteStartSink;
   if (run != nullptr) {
-    run->maxDataBytes = maxDataBytes;
-    replayerRun = run;
-    noteStartSink = queueUpdate;
+    e.noteStartSink = VoiceUpdateSink{queueUpdate, run};
     if (pthread_create(&replayer, nullptr, replayerThreadEntry, run) == 0) {
-      mixQueuedTicks(run->queue, batches);
+      mixQueuedTicks(e, run->queue, batches);
       pthread_join(replayer, nullptr);
     } else {
       delete run;
       run = nullptr;
     }
-    noteStartSink = previousSink;
-    replayerRun = nullptr;
+    e.noteStartSink = previousSink;
   }
-  if (run == nullptr) renderTicksInOneThread(batches, maxDataBytes);
+  if (run == nullptr) renderTicksInOneThread(e, batches, maxDataBytes);
   delete run;
 }
 
 }  // namespace
 
-bool startRenderThread(const char* path) {
-  if (renderThreadStarted) return false;
-  renderPath = path;
-  if (pthread_create(&renderThread, nullptr, renderThreadEntry, nullptr) != 0) return false;
-  renderThreadStarted = true;
+bool startRenderThread(RenderThread& thread, Engine& e, const char* path) {
+  if (thread.started) return false;
+  thread.engine = &e;
+  thread.path = path;
+  thread.result = RenderResult::ok;
+  if (pthread_create(&thread.thread, nullptr, renderThreadEntry, &thread) != 0) return false;
+  thread.started = true;
   return true;
 }
 
-void joinRenderThread() {
-  if (!renderThreadStarted) return;
-  pthread_join(renderThread, nullptr);
-  renderThreadStarted = false;
+RenderResult joinRenderThread(RenderThread& thread) {
+  if (!thread.started) return thread.result;
+  pthread_join(thread.thread, nullptr);
+  thread.started = false;
+  return thread.result;
 }
 
-RenderResult lastRenderResult() { return lastResult; }
-
-void waitWhileRendering(uint32_t ms) {
-  std::unique_lock lock(endMutex);
-  endChanged.wait_for(lock, std::chrono::milliseconds(ms), [] { return !renderActive; });
+void waitWhileRendering(RenderThread& thread, uint32_t ms) {
+  if (thread.engine == nullptr) return;
+  const Engine& e = *thread.engine;
+  std::unique_lock lock(thread.endMutex);
+  thread.endChanged.wait_for(lock, std::chrono::milliseconds(ms), [&e] { return !e.renderActive; });
 }
 
-void clearRenderFlag() { renderActive = false; }
+void clearRenderFlag(Engine& e) { e.renderActive = false; }
 
-RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
+RenderResult renderSongToWav(Engine& e, const char* path, uint32_t maxDataBytes) {
   WavOutput wav;
-  if (!wav.open(path)) return endRender(RenderResult::cannotCreateFile);
+  if (!wav.open(path)) return endRender(e, RenderResult::cannotCreateFile);
 
-  const int32_t frequency = player.mixingFrequency;
-  const int32_t amp = player.amp;
+  const int32_t frequency = e.player.mixingFrequency;
+  const int32_t amp = e.player.amp;
   const int32_t tickCapacity = maxTickFrames(frequency);
   // Room for a batch of ticks with the longest possible tick behind it.
   const size_t bufferFrames = static_cast<size_t>(tickCapacity) + kWriteBatchFrames;
@@ -368,61 +356,62 @@ RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes) {
   wav.samples = static_cast<int16_t*>(std::malloc(bufferFrames * 2 * sizeof(int16_t)));
   if (wav.samples == nullptr || !writer.start(writeWavData, &wav, bufferFrames * 2 * sizeof(int32_t))) {
     std::fclose(wav.file);
-    return endRender(RenderResult::outOfMemory);
+    return endRender(e, RenderResult::outOfMemory);
   }
 
   uint8_t header[kWavHeaderBytes];
   buildHeader(header, frequency);
   const bool headerWritten = wav.write(header, sizeof header, false);
-  stopPlayback();
-  if (!headerWritten || !allocateMixBuffer(tickCapacity)) {
+  stopPlayback(e);
+  if (!headerWritten || !allocateMixBuffer(e, tickCapacity)) {
     // Nothing to mix into: the file is left a valid WAV file without data.
     if (headerWritten) wav.writeSizes();
     writer.finish();
     std::fclose(wav.file);
-    return endRender(headerWritten ? RenderResult::outOfMemory : RenderResult::writeError);
+    return endRender(e, headerWritten ? RenderResult::outOfMemory : RenderResult::writeError);
   }
 
-  prepareRender(frequency, amp, 0);
+  prepareRender(e, frequency, amp, 0);
   // renderActive is not set again here: the caller set it before the render
   // began, and a key or SIGTERM that cleared it since must not be lost.
   TickBatches batches{writer};
-  renderTicks(batches, maxDataBytes & ~3u);
+  renderTicks(e, batches, maxDataBytes & ~3u);
   batches.flush();
   const bool written = writer.finish();
 
-  renderActive = false;
-  freeMixBuffer();
+  e.renderActive = false;
+  freeMixBuffer(e);
   const bool sizesWritten = wav.writeSizes();
-  finishRender();
-  stopPlayback();
+  finishRender(e);
+  stopPlayback(e);
   const bool closed = std::fclose(wav.file) == 0;
   const bool ok = written && !wav.failed && sizesWritten && closed;
-  return endRender(ok ? RenderResult::ok : RenderResult::writeError);
+  return endRender(e, ok ? RenderResult::ok : RenderResult::writeError);
 }
 
-void prepareRender(int32_t frequency, int32_t amp, int32_t position) {
-  setPosition(position, 0);
-  savedFrequency = player.mixingFrequency;
-  player.mixingFrequency = frequency;
-  computeFrequencyFactors();
-  player.ampFactor = amp * 8;
-  resetVoices();
-  resetChannels();
-  song.globalVolume = 64;
-  song.samplesPerTick = tickFrames(frequency, song.tempo);
-  player.rampLength = std::max<int32_t>(1, frequency / 200);
-  std::memset(rowsStarted, 0, sizeof rowsStarted);
-  song.positionEntered = 0;
+void prepareRender(Engine& e, int32_t frequency, int32_t amp, int32_t position) {
+  setPosition(e, position, 0);
+  e.render.savedFrequency = e.player.mixingFrequency;
+  e.player.mixingFrequency = frequency;
+  computeFrequencyFactors(e);
+  e.player.ampFactor = amp * 8;
+  resetVoices(e.mixer, e.audioLock);
+  resetChannels(e);
+  e.song.globalVolume = 64;
+  e.song.samplesPerTick = tickFrames(frequency, e.song.tempo);
+  e.player.rampLength = std::max<int32_t>(1, frequency / 200);
+  std::memset(e.render.rowsStarted, 0, sizeof e.render.rowsStarted);
+  e.song.positionEntered = 0;
 }
 
-void finishRender() {
-  resetChannels();
-  player.mixingFrequency = savedFrequency;
-  computeFrequencyFactors();
+void finishRender(Engine& e) {
+  resetChannels(e);
+  e.player.mixingFrequency = e.render.savedFrequency;
+  computeFrequencyFactors(e);
 }
 
-bool songEndReached() {
+bool songEndReached(Engine& e) {
+  Song& song = e.song;
   if (song.patternDelayCounter != 0) return false;  // a row repeated by a pattern delay
   // A row start reached by a move to a song position (the next entry, the
   // wrap to the restart position, a jump or a break), at a (position, row)
@@ -432,14 +421,14 @@ bool songEndReached() {
   if (song.tickCounter == 1) {
     const bool moved = song.positionEntered != 0;
     song.positionEntered = 0;
-    repeated = recordRowStart(song.songPosition, song.row) && moved;
+    repeated = recordRowStart(e.render, song.songPosition, song.row) && moved;
   }
   return song.speed == 0 || repeated;
 }
 
-int32_t renderTick(int16_t* out) {
-  if (player.mixBuffer == nullptr) return 0;
-  return mixTick(out, std::min(runTick(), player.mixBufferFrames));
+int32_t renderTick(Engine& e, int16_t* out) {
+  if (e.player.mixBuffer == nullptr) return 0;
+  return mixTick(e, out, std::min(runTick(e), e.player.mixBufferFrames));
 }
 
 }  // namespace zv

@@ -1,5 +1,5 @@
 // The player's output settings and the mixer settings derived from them:
-// one program-wide record, read by the replayer (frequency, step factors),
+// one record per engine, read by the replayer (frequency, step factors),
 // the voice layer (ramping, amp) and the mixing routines (interpolation,
 // MixBuffer). Written by the player operations of audio/player.h.
 #pragma once
@@ -27,7 +27,5 @@ struct PlayerSettings {
   int32_t* mixBuffer = nullptr;
   int32_t mixBufferFrames = 0;
 };
-
-extern PlayerSettings player;
 
 }  // namespace zv

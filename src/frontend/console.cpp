@@ -8,9 +8,6 @@
 
 #include "audio/device.h"
 #include "audio/player.h"
-#include "core/audio_lock.h"
-#include "mixer/voices.h"
-#include "replayer/song.h"
 #include "replayer/tick_engine.h"
 
 namespace zv {
@@ -56,29 +53,30 @@ ssize_t readIfReady(unsigned char* byte) {
   return read(kStandardInput, byte, 1);
 }
 
-// What one status line shows, taken together under the audio lock so that the
-// callback thread never writes a field while it is read.
+// What one status line shows, taken together under the engine's audio lock
+// so that the callback thread never writes a field while it is read.
 struct StatusValues {
   int songPosition, songLength, patternNumber, row, patternLength;
   int activeVoices, channelCount;
   bool paused;
 };
 
-StatusValues readStatusValues() {
-  AudioLock lock;
+StatusValues readStatusValues(const Engine& e) {
+  AudioLockHold hold(e.audioLock);
+  const Song& song = e.song;
   return {song.songPosition,  song.songLength,   song.patternNumber,
-          song.row,           song.patternLength, countActiveVoices(song.channelCount),
+          song.row,           song.patternLength, countActiveVoices(e.mixer, song.channelCount),
           song.channelCount,  song.paused != 0};
 }
 
 // "+" and "-": full global volume, silent channels, the pattern of the order
 // entry `step` away from the current one started at row 0. All in one hold
 // of the audio lock, so no tick can play the old row with the reset channels.
-void moveSongPosition(int step) {
-  AudioLock lock;
-  song.globalVolume = 64;
-  resetChannelsWithLockHeld();
-  setPosition(song.songPosition + step, 0);
+void moveSongPosition(Engine& e, int step) {
+  AudioLockHold hold(e.audioLock);
+  e.song.globalVolume = 64;
+  resetChannelsWithLockHeld(e);
+  setPosition(e, e.song.songPosition + step, 0);
 }
 
 }  // namespace
@@ -126,30 +124,30 @@ int8_t readKey() {
 
 void sleepMilliseconds(uint32_t ms) { usleep(ms * 1000); }
 
-void handleKey(int key) {
+void handleKey(Engine& e, int key) {
   switch (key) {
     case 27: running = false; break;
-    case ' ': togglePause(); break;
-    case '+': moveSongPosition(1); break;
-    case '-': moveSongPosition(-1); break;
+    case ' ': togglePause(e); break;
+    case '+': moveSongPosition(e, 1); break;
+    case '-': moveSongPosition(e, -1); break;
     default: break;
   }
 }
 
-void printStatusLine() {
-  StatusValues v = readStatusValues();
+void printStatusLine(const Engine& e) {
+  StatusValues v = readStatusValues(e);
   std::printf(" Pos: %03d/%03d - Pattern: %03d - Row: %03d/%03d - Active voices: %02d/%02d %s\r",
               v.songPosition, v.songLength, v.patternNumber, v.row, v.patternLength,
               v.activeVoices, v.channelCount, v.paused ? "(PAUSED)" : "        ");
   std::fflush(stdout);
 }
 
-void runStatusLoop() {
+void runStatusLoop(Engine& e) {
   do {
-    if (keyPressed()) handleKey(readKey());
-    printStatusLine();
+    if (keyPressed()) handleKey(e, readKey());
+    printStatusLine(e);
     sleepMilliseconds(100);
-  } while (running && !audioDeviceLost());
+  } while (running && !audioDeviceLost(e));
 }
 
 }  // namespace zv

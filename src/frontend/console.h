@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "replayer/engine.h"
+
 namespace zv {
 
-// True while the live status loop runs; cleared by Esc and by SIGTERM,
-// SIGINT, SIGHUP and SIGQUIT.
+// True while the program runs on; cleared by Esc and by SIGTERM, SIGINT,
+// SIGHUP and SIGQUIT (the live status loop and the render wait stop then).
 extern std::atomic<bool> running;
 
 // Saves the terminal settings and applies them with ICANON, ISIG and ECHO
@@ -31,13 +33,13 @@ void sleepMilliseconds(uint32_t ms);
 
 // Handles one key byte of live play: 27 (Esc, and the start of every arrow or
 // function key) quits, Space toggles the pause, "+" and "-" restart the next or
-// previous order entry's pattern at row 0; others are ignored.
-void handleKey(int key);
-// Prints the status line (ending in a carriage return) and flushes. The
-// values are read together under the audio lock.
-void printStatusLine();
+// previous order entry's pattern at row 0, on `e`; others are ignored.
+void handleKey(Engine& e, int key);
+// Prints e's status line (ending in a carriage return) and flushes. The
+// values are read together under e's audio lock.
+void printStatusLine(const Engine& e);
 // One key at most, one status line, 100 ms; again while `running` is set
-// and the audio device has not been lost (at least one pass).
-void runStatusLoop();
+// and e's audio device has not been lost (at least one pass).
+void runStatusLoop(Engine& e);
 
 }  // namespace zv

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "audio/device.h"
 #include "audio/player.h"
@@ -13,18 +15,15 @@
 #include "frontend/options.h"
 #include "loader/module_loader.h"
 #include "loader/song_memory.h"
-#include "replayer/song.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
-static_assert(std::atomic<bool>::is_always_lock_free, "renderActive is written by a signal handler");
-
 namespace {
 
-void onTerminate(int) {
-  running = false;
-  renderActive = false;
-}
+// The one thing a signal does: the program's run flag, which the status loop
+// and the render wait watch.
+void onTerminate(int) { running = false; }
 
 // SIGTERM, and the interrupt, quit and hang-up signals sent from outside (a
 // kill from another shell, a closed terminal window), end play or a render
@@ -43,9 +42,9 @@ void installSignalHandlers() {
 }
 
 // The options that are not the player's initial values are applied.
-void applyOptions(const Options& options) {
-  if (options.amp != 4) setAmp(options.amp);
-  if (options.masterVolume != 256) setMasterVolume(options.masterVolume);
+void applyOptions(Engine& e, const Options& options) {
+  if (options.amp != 4) setAmp(e, options.amp);
+  if (options.masterVolume != 256) setMasterVolume(e, options.masterVolume);
 }
 
 // The module path with ".wav" appended; null when out of memory.
@@ -69,37 +68,40 @@ const char* renderFailureMessage(RenderResult result) {
 }
 
 // Renders on the render thread while watching the keyboard every 200 ms; any
-// key stops the render. A render that failed is reported and gives status 1.
-// Entered with renderActive set.
-int renderMode(const Options& options) {
+// key, or a terminating signal, stops the render. A render that failed is
+// reported and gives status 1.
+int renderMode(Engine& e, const Options& options) {
   char* wavFileName = makeWavFileName(options.modulePath);
   if (wavFileName == nullptr) {
-    renderActive = false;
     std::printf("Error: Out of memory!\n");
-    freeSong();
+    freeSong(e);
     return 1;
   }
-  if (!startRenderThread(wavFileName)) {
-    renderActive = false;
+  // A signal that came while the program started stops the render before its first tick.
+  e.renderActive = running.load();
+  RenderThread thread;
+  if (!startRenderThread(thread, e, wavFileName)) {
+    e.renderActive = false;
     std::printf("Error: Couldn't create WAV rendering thread!\n");
     std::free(wavFileName);
-    freeSong();
+    freeSong(e);
     return 1;
   }
   std::printf("Rendering to WAV. If stuck forever, press any key to stop rendering...\n");
   std::fflush(stdout);
   enterRawMode();
-  while (renderActive) {
+  while (e.renderActive) {
     // Woken as soon as the render ends, so the program exits as soon as the
-    // file is complete, while the keyboard is still polled at the same pace.
-    waitWhileRendering(200);
-    if (keyPressed()) renderActive = false;
+    // file is complete, while the keyboard and the run flag are still
+    // looked at on the same pace.
+    waitWhileRendering(thread, 200);
+    if (!running || keyPressed()) e.renderActive = false;
   }
   restoreTerminal();
-  joinRenderThread();
+  const RenderResult result = joinRenderThread(thread);
   std::free(wavFileName);
-  freeSong();
-  const char* failure = renderFailureMessage(lastRenderResult());
+  freeSong(e);
+  const char* failure = renderFailureMessage(result);
   if (failure == nullptr) return 0;
   std::printf("%s\n", failure);
   return 1;
@@ -108,7 +110,7 @@ int renderMode(const Options& options) {
 // The module name as the information block shows it: every control byte
 // (0x01-0x1F, 0x7F, 0x80-0x9F) as ".", so that a name cannot clear the
 // screen, move the cursor or retitle the terminal. Ends at the name's zero.
-void printableName(const char* name, char (&shown)[sizeof song.name]) {
+void printableName(const char* name, char (&shown)[sizeof Song::name]) {
   size_t i = 0;
   for (; i + 1 < sizeof shown && name[i] != '\0'; ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
@@ -118,19 +120,20 @@ void printableName(const char* name, char (&shown)[sizeof song.name]) {
   shown[i] = '\0';
 }
 
-void printInformationBlock(const Options& options) {
+void printInformationBlock(const Engine& e, const Options& options) {
+  const Song& song = e.song;
   std::printf("Playing, press ESC to stop...\n");
   std::printf("\n");
   std::printf("Controls:\n");
   std::printf("Esc=Quit   Space=Toggle Pause   Plus = inc. song pos   Minus = dec. song pos\n");
   std::printf("\n");
-  std::printf("Mixing frequency: %dHz\n", player.mixingFrequency);
+  std::printf("Mixing frequency: %dHz\n", e.player.mixingFrequency);
   std::printf("Linear interpolation: %s\n", options.noInterpolation ? "Off" : "On");
   std::printf("Volume ramping: %s\n", options.noVolumeRamping ? "Off" : "On");
-  std::printf("Mixing amp: %d\n", getAmp());
-  std::printf("Mixing volume: %d\n", getMasterVolume());
+  std::printf("Mixing amp: %d\n", getAmp(e));
+  std::printf("Mixing volume: %d\n", getMasterVolume(e));
   std::printf("\n");
-  char name[sizeof song.name];
+  char name[sizeof Song::name];
   printableName(song.name, name);
   std::printf("Name: %s\n", name);
   std::printf("Channels: %d\n", song.channelCount);
@@ -143,23 +146,23 @@ void printInformationBlock(const Options& options) {
 
 // Plays through the audio device with the status line and the keys until Esc,
 // a terminating signal or the loss of the device.
-int livePlay(const Options& options) {
+int livePlay(Engine& e, const Options& options) {
   // The restart closes and opens the device again, which can fail as well.
-  if (!startPlayback() || !restartPlayback()) {
+  if (!startPlayback(e) || !restartPlayback(e)) {
     std::printf("Error: Couldn't start the audio system!\n");
-    freeSong();
+    freeSong(e);
     return 1;
   }
-  printInformationBlock(options);
+  printInformationBlock(e, options);
   enterRawMode();
-  runStatusLoop();
+  runStatusLoop(e);
   // A device lost during play (the sound server quit) ends play as Esc does,
   // but the status tells that it did not end by request.
-  const bool lost = audioDeviceLost();
+  const bool lost = audioDeviceLost(e);
   restoreTerminal();
   std::printf("\n");
-  stopPlayback();
-  freeSong();
+  stopPlayback(e);
+  freeSong(e);
   std::printf("Playback stopped.\n");
   return lost ? 1 : 0;
 }
@@ -172,23 +175,25 @@ int runProgram(int argc, char** argv) {
     std::fputs(usageText, stdout);
     return 1;
   }
-  if (!setupReplayer(options.mixingFrequency, options.bufferSize, !options.noInterpolation,
-                     !options.noVolumeRamping)) {
+  // The program plays one song: one engine.
+  const std::unique_ptr<Engine> engine(new (std::nothrow) Engine());
+  if (engine == nullptr || !setupReplayer(*engine, options.mixingFrequency, options.bufferSize,
+                                          !options.noInterpolation, !options.noVolumeRamping)) {
     std::printf("Error: Out of memory while setting up replayer!\n");
     return 1;
   }
-  if (!loadModuleFile(options.modulePath)) {
+  Engine& e = *engine;
+  if (!loadModuleFile(e, options.modulePath)) {
     std::printf("Error: Couldn't load song!\n");
     return 1;
   }
-  applyOptions(options);
-  // Both run flags are set before the handler exists, so that a signal
+  applyOptions(e, options);
+  // The run flag is set before the handler exists, so that a signal
   // arriving while playback or the render starts is never overwritten: it
   // ends the status loop at its first pass, or the render before its first tick.
   running = true;
-  renderActive = options.renderToWav;
   installSignalHandlers();
-  return options.renderToWav ? renderMode(options) : livePlay(options);
+  return options.renderToWav ? renderMode(e, options) : livePlay(e, options);
 }
 
 }  // namespace zv

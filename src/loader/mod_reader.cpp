@@ -105,7 +105,7 @@ NoteCell convertCell(const uint8_t* b) {
   return cell;
 }
 
-bool readModPatterns(ModuleReader& reader, int highestPattern) {
+bool readModPatterns(Song& song, ModuleReader& reader, int highestPattern) {
   size_t cellCount = static_cast<size_t>(song.channelCount) * kModRows;
   for (int n = 0; n <= highestPattern; ++n) {
     size_t available;
@@ -151,7 +151,7 @@ void setModLoop(Sample& sample, const uint8_t* header) {
   sample.type = loopLength >= 3 ? kLoopForward : 0;
 }
 
-bool readModSamples(ModuleReader& reader, const uint8_t* header, int sampleCount) {
+bool readModSamples(Song& song, ModuleReader& reader, const uint8_t* header, int sampleCount) {
   for (int k = 1; k <= sampleCount; ++k) {
     const uint8_t* h = header + 20 + kSampleHeaderBytes * static_cast<size_t>(k - 1);
     uint16_t words = u16be(h + 22);
@@ -175,7 +175,8 @@ bool readModSamples(ModuleReader& reader, const uint8_t* header, int sampleCount
 
 }  // namespace
 
-bool readModModule(ModuleReader& reader) {
+bool readModModule(Engine& e, ModuleReader& reader) {
+  Song& song = e.song;
   uint8_t header[kModHeaderBytes] = {};
   reader.seekTo(0);
   reader.read(header, kModHeaderBytes);
@@ -201,12 +202,12 @@ bool readModModule(ModuleReader& reader) {
   for (int i = 0; i < 128; ++i) {
     if (song.orderList[i] > highestPattern) highestPattern = song.orderList[i];
   }
-  if (!readModPatterns(reader, highestPattern) || !readModSamples(reader, header, sampleCount)) {
-    freeInstruments();
-    freePatterns();
+  if (!readModPatterns(song, reader, highestPattern) || !readModSamples(song, reader, header, sampleCount)) {
+    freeInstruments(e.song);
+    freePatterns(e.song);
     return false;
   }
-  return finishLoadedSong();
+  return finishLoadedSong(e);
 }
 
 }  // namespace zv

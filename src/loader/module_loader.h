@@ -1,35 +1,36 @@
-// Loading a module file into the song. The format is recognised by content.
+// Loading a module file into an engine's song. The format is recognised by content.
 #pragma once
 
 #include <cstdint>
 
 #include "loader/module_reader.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
 // Reads the whole file and loads it. False when the file cannot be read whole
 // (missing, not a regular file, 2^32 bytes or more, short read) or does not
 // load; the song is untouched when the file could not be read.
-bool loadModuleFile(const char* path);
+bool loadModuleFile(Engine& e, const char* path);
 
-// Loads a module from a caller-owned block (not kept). Releases the previous
-// song first. True only when the song is completely loaded (songLoaded = 1).
-bool loadModuleFromMemory(const uint8_t* data, uint32_t size);
+// Loads a module from a caller-owned block (not kept). Releases the engine's
+// previous song first (stopping its output). True only when the song is completely loaded (songLoaded = 1).
+bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size);
 
 // The MOD reader, given the reader after the first 336 bytes found no XM signature.
-bool readModModule(ModuleReader& reader);
+bool readModModule(Engine& e, ModuleReader& reader);
 
 // The closing steps shared by both readers: restart position limited, song
 // rewound, samples prepared, songLoaded set. Returns true.
-bool finishLoadedSong();
+bool finishLoadedSong(Engine& e);
 
 // Steps of the XM reading. Each returns false when the load must fail.
 // The patterns 0..patternCount-1, from the reader's position.
-bool readXmPatterns(ModuleReader& reader, uint16_t patternCount);
+bool readXmPatterns(Engine& e, ModuleReader& reader, uint16_t patternCount);
 // Instrument `number`'s header and sample headers.
-bool readXmInstrument(ModuleReader& reader, int number);
+bool readXmInstrument(Engine& e, ModuleReader& reader, int number);
 // Instrument `number`'s sample data.
-bool readXmSampleData(ModuleReader& reader, int number);
+bool readXmSampleData(Engine& e, ModuleReader& reader, int number);
 
 // Row counts above this fail an XM pattern that has packed data.
 constexpr uint16_t kMaxPatternRows = 1024;

@@ -12,6 +12,11 @@ struct ModuleReader {
   uint8_t atEnd;            // set once a read or a seek reached the end
   uint64_t remaining;       // bytes from position to the end
   uint64_t size;
+  // What the load has allocated beyond the file's bytes, held to the limits
+  // of loader/module_loader.h: sample bytes the file does not supply, and
+  // pattern cell bytes no packed byte can fill.
+  uint64_t unsuppliedSampleBytes = 0;
+  uint64_t unsuppliedCellBytes = 0;
 
   // Copies min(remaining, n) bytes unless atEnd is set (the destination then
   // keeps its content). Reading up to or past the last byte sets atEnd.

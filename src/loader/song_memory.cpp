@@ -3,38 +3,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/output_stop.h"
 #include "replayer/pitch.h"
 #include "replayer/tick_engine.h"
 
 namespace zv {
 
-void freeSong() {
-  stopOutput();  // no voice may read the blocks once they go
-  freeInstruments();
-  freePatterns();
-  song.tempo = 125;
-  song.speed = 6;
-  song.linearFrequencies = 1;
-  song.periodTable = linearPeriodTable;
-  rewindSong();
-}
-
-void freeInstruments() {
-  for (Instrument*& instrument : song.instruments) {
-    if (instrument == nullptr) continue;
-    for (Sample& sample : instrument->samples) std::free(sample.data);
-    std::free(instrument);
-    instrument = nullptr;
-  }
-}
-
-void freePatterns() {
-  for (int n = 0; n < kPatternSlots; ++n) {
-    std::free(song.patterns[n]);
-    song.patterns[n] = nullptr;
-    song.patternRows[n] = kAbsentPatternRows;
-  }
+void freeSong(Engine& e) {
+  if (e.stopOutput != nullptr) e.stopOutput(e);  // no voice may read the blocks once they go
+  freeInstruments(e.song);
+  freePatterns(e.song);
+  e.song.globalVolume = 64;
+  e.song.tempo = 125;
+  e.song.speed = 6;
+  e.song.linearFrequencies = 1;
+  e.song.periodTable = linearPeriodTable;
+  rewindSong(e);
 }
 
 Instrument* newInstrument() {
@@ -129,8 +112,8 @@ void prepareSample(Sample& sample) {
 
 }  // namespace
 
-void prepareSamples() {
-  for (Instrument* instrument : song.instruments) {
+void prepareSamples(Engine& e) {
+  for (Instrument* instrument : e.song.instruments) {
     if (instrument == nullptr) continue;
     for (Sample& sample : instrument->samples) prepareSample(sample);
   }

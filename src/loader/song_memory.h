@@ -2,7 +2,7 @@
 // and the sample preparation after a load.
 #pragma once
 
-#include "replayer/song.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
@@ -12,17 +12,12 @@ namespace zv {
 constexpr int32_t kSampleGuardBytes = 2;
 constexpr int32_t kSampleZeroTailBytes = 6;
 
-// Stops the audio output, releases every block of the song, restores the
-// replayer defaults and rewinds. Safe any number of times, before any load too.
-// Leaves name, channelCount, orderList, songLength, restartPosition,
-// instrumentCount, formatVersion and songLoaded as they were.
-void freeSong();
-
-// Releases all instruments (slot 0 included) and their sample data.
-void freeInstruments();
-
-// Releases all patterns; every row count becomes 64.
-void freePatterns();
+// Stops the engine's sound output (e.stopOutput), releases every block of
+// its song, restores the replayer defaults and rewinds. Safe any number of
+// times, before any load too. Leaves name, channelCount, orderList,
+// songLength, restartPosition, instrumentCount, formatVersion and songLoaded
+// as they were.
+void freeSong(Engine& e);
 
 // Allocates a new instrument: zero-filled, every sample volume 64, panning 128.
 // Null when out of memory. Released by freeInstruments (std::free).
@@ -40,6 +35,6 @@ void clampSampleLoop(Sample& sample);
 // sample without data gets length and loop 0; a loop without a whole frame
 // (8-bit: 0 bytes, 16-bit: under 2 bytes) loses its loop kind and plays
 // unlooped; the guard frame is written behind the last reachable frame.
-void prepareSamples();
+void prepareSamples(Engine& e);
 
 }  // namespace zv

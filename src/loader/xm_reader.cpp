@@ -23,11 +23,6 @@ constexpr size_t kInstrumentHeaderBytes = 263;
 constexpr size_t kSampleHeaderBytes = 40;
 constexpr char kXmSignature[] = "Extended Module: ";
 
-// Bytes of sample blocks allocated in this load beyond what the file supplied.
-uint64_t unsuppliedSampleBytes;
-// Bytes of pattern cells allocated in this load that no packed byte can fill.
-uint64_t unsuppliedCellBytes;
-
 uint16_t u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 int32_t s32le(const uint8_t* p) {
@@ -83,11 +78,11 @@ struct XmPatternHeader {
   uint16_t packedSize;
 };
 
-XmPatternHeader readPatternHeader(ModuleReader& reader) {
+XmPatternHeader readPatternHeader(ModuleReader& reader, uint16_t formatVersion) {
   uint8_t fields[9] = {};
   XmPatternHeader header;
   int32_t fixedBytes;
-  if (song.formatVersion == 0x0102) {
+  if (formatVersion == 0x0102) {
     fixedBytes = 8;
     reader.read(fields, 8);
     header.rows = static_cast<uint16_t>(fields[5] + 1);
@@ -109,7 +104,7 @@ XmPatternHeader readPatternHeader(ModuleReader& reader) {
 // An empty pattern keeps no cells but plays the rows its header gives (a
 // short pause is saved as an empty pattern); a count of 0, or one no pattern
 // may have, plays as 64.
-void leaveAbsent(int n, uint16_t rows) {
+void leaveAbsent(Song& song, int n, uint16_t rows) {
   std::free(song.patterns[n]);
   song.patterns[n] = nullptr;
   song.patternRows[n] = rows >= 1 && rows <= kMaxPatternRows ? rows : kAbsentPatternRows;
@@ -117,13 +112,14 @@ void leaveAbsent(int n, uint16_t rows) {
 
 }  // namespace
 
-bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
+bool readXmPatterns(Engine& e, ModuleReader& reader, uint16_t patternCount) {
+  Song& song = e.song;
   for (int n = 0; n < patternCount && n < kPatternSlots; ++n) {
-    XmPatternHeader header = readPatternHeader(reader);
+    XmPatternHeader header = readPatternHeader(reader, song.formatVersion);
     if (reader.atEnd) return false;
     song.patternRows[n] = header.rows;
     if (header.packedSize == 0) {
-      leaveAbsent(n, header.rows);
+      leaveAbsent(song, n, header.rows);
       continue;
     }
     size_t available;
@@ -131,17 +127,17 @@ bool readXmPatterns(ModuleReader& reader, uint16_t patternCount) {
     if (header.rows > kMaxPatternRows) return false;
     size_t cellCount = static_cast<size_t>(header.rows) * song.channelCount;
     if (cellCount == 0) {
-      leaveAbsent(n, 0);
+      leaveAbsent(song, n, 0);
       continue;
     }
     const uint64_t unfilled = (cellCount - std::min(cellCount, available)) * sizeof(NoteCell);
-    if (unfilled > kUnsuppliedCellBytesLimit - unsuppliedCellBytes) return false;
-    unsuppliedCellBytes += unfilled;
+    if (unfilled > kUnsuppliedCellBytesLimit - reader.unsuppliedCellBytes) return false;
+    reader.unsuppliedCellBytes += unfilled;
     auto* cells = static_cast<NoteCell*>(std::calloc(cellCount, sizeof(NoteCell)));
     if (cells == nullptr) return false;
     song.patterns[n] = cells;
     decodePackedCells(packed, available, cells, cellCount);
-    if (allBytesZero(cells, cellCount * sizeof(NoteCell))) leaveAbsent(n, header.rows);
+    if (allBytesZero(cells, cellCount * sizeof(NoteCell))) leaveAbsent(song, n, header.rows);
   }
   return true;
 }
@@ -195,7 +191,7 @@ void copySampleHeader(Sample& sample, const uint8_t* h) {
 
 }  // namespace
 
-bool readXmInstrument(ModuleReader& reader, int number) {
+bool readXmInstrument(Engine& e, ModuleReader& reader, int number) {
   if (number < 1 || number >= kInstrumentSlots) return false;
   uint8_t h[kInstrumentHeaderBytes] = {};
   uint64_t instrumentStart = reader.size - reader.remaining;
@@ -214,7 +210,7 @@ bool readXmInstrument(ModuleReader& reader, int number) {
   if (sampleCount > kSamplesPerInstrument) return false;
   if (sampleCount == 0) return true;
 
-  Instrument*& slot = song.instruments[number];
+  Instrument*& slot = e.song.instruments[number];
   if (slot == nullptr) slot = newInstrument();
   if (slot == nullptr) return false;
   copyInstrumentHeader(*slot, h);
@@ -259,8 +255,8 @@ bool readXmSampleBytes(ModuleReader& reader, Sample& sample) {
   uint64_t length = static_cast<uint64_t>(sample.length);
   uint64_t supplied = reader.atEnd || reader.position == nullptr ? 0 : std::min(reader.remaining, length);
   uint64_t missing = length - supplied;
-  if (missing > kUnsuppliedSampleBytesLimit - unsuppliedSampleBytes) return false;
-  unsuppliedSampleBytes += missing;
+  if (missing > kUnsuppliedSampleBytesLimit - reader.unsuppliedSampleBytes) return false;
+  reader.unsuppliedSampleBytes += missing;
 
   sample.data = allocateSampleData(sample.length);
   if (sample.data == nullptr) return false;
@@ -275,9 +271,9 @@ bool readXmSampleBytes(ModuleReader& reader, Sample& sample) {
 
 }  // namespace
 
-bool readXmSampleData(ModuleReader& reader, int number) {
+bool readXmSampleData(Engine& e, ModuleReader& reader, int number) {
   if (number < 0 || number >= kInstrumentSlots) return false;
-  Instrument* ins = song.instruments[number];
+  Instrument* ins = e.song.instruments[number];
   if (ins == nullptr || ins->sampleCount <= 0) return true;
   int count = ins->sampleCount < kSamplesPerInstrument ? ins->sampleCount : kSamplesPerInstrument;
   for (int s = 0; s < count; ++s) {
@@ -292,26 +288,27 @@ bool readXmSampleData(ModuleReader& reader, int number) {
 
 namespace {
 
-bool readXmBody(ModuleReader& reader, uint16_t patternCount) {
-  int instrumentCount = song.instrumentCount;
-  if (song.formatVersion == 0x0104) {
-    if (!readXmPatterns(reader, patternCount)) return false;
+bool readXmBody(Engine& e, ModuleReader& reader, uint16_t patternCount) {
+  int instrumentCount = e.song.instrumentCount;
+  if (e.song.formatVersion == 0x0104) {
+    if (!readXmPatterns(e, reader, patternCount)) return false;
     for (int i = 1; i <= instrumentCount; ++i) {
-      if (!readXmInstrument(reader, i) || !readXmSampleData(reader, i)) return false;
+      if (!readXmInstrument(e, reader, i) || !readXmSampleData(e, reader, i)) return false;
     }
     return true;
   }
   for (int i = 1; i <= instrumentCount; ++i) {
-    if (!readXmInstrument(reader, i)) return false;
+    if (!readXmInstrument(e, reader, i)) return false;
   }
-  if (!readXmPatterns(reader, patternCount)) return false;
+  if (!readXmPatterns(e, reader, patternCount)) return false;
   for (int i = 1; i <= instrumentCount; ++i) {
-    if (!readXmSampleData(reader, i)) return false;
+    if (!readXmSampleData(e, reader, i)) return false;
   }
   return true;
 }
 
-bool readXmModule(ModuleReader& reader, const uint8_t* header) {
+bool readXmModule(Engine& e, ModuleReader& reader, const uint8_t* header) {
+  Song& song = e.song;
   uint16_t version = u16le(header + 58);
   int32_t headerSize = s32le(header + 60);
   uint16_t channelCount = u16le(header + 68);
@@ -342,28 +339,27 @@ bool readXmModule(ModuleReader& reader, const uint8_t* header) {
   song.speed = speed == 0 ? 1 : speed;
   song.formatVersion = version;
 
-  unsuppliedSampleBytes = 0;
-  unsuppliedCellBytes = 0;
-  if (!readXmBody(reader, patternCount)) {
-    freeInstruments();
-    freePatterns();
+  if (!readXmBody(e, reader, patternCount)) {
+    freeInstruments(e.song);
+    freePatterns(e.song);
     return false;
   }
-  return finishLoadedSong();
+  return finishLoadedSong(e);
 }
 
 }  // namespace
 
-bool finishLoadedSong() {
-  if (song.restartPosition > song.songLength) song.restartPosition = 0;
-  rewindSong();
-  prepareSamples();
-  song.songLoaded = 1;
+bool finishLoadedSong(Engine& e) {
+  if (e.song.restartPosition > e.song.songLength) e.song.restartPosition = 0;
+  rewindSong(e);
+  prepareSamples(e);
+  e.song.songLoaded = 1;
   return true;
 }
 
-bool loadModuleFromMemory(const uint8_t* data, uint32_t size) {
-  freeSong();
+bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size) {
+  Song& song = e.song;
+  freeSong(e);
   song.linearFrequencies = 0;
   song.periodTable = amigaPeriodTable;
   song.songLoaded = 0;
@@ -377,11 +373,11 @@ bool loadModuleFromMemory(const uint8_t* data, uint32_t size) {
   uint8_t header[kXmHeaderBytes] = {};
   reader.read(header, kXmHeaderBytes);
   if (size <= kXmHeaderBytes) return false;
-  if (std::memcmp(header, kXmSignature, 17) != 0) return readModModule(reader);
-  return readXmModule(reader, header);
+  if (std::memcmp(header, kXmSignature, 17) != 0) return readModModule(e, reader);
+  return readXmModule(e, reader, header);
 }
 
-bool loadModuleFile(const char* path) {
+bool loadModuleFile(Engine& e, const char* path) {
   if (path == nullptr) return false;
   // Without O_NONBLOCK, opening a FIFO would wait for a writer, possibly
   // forever; reads of a regular file never wait, so the flag changes nothing
@@ -410,7 +406,7 @@ bool loadModuleFile(const char* path) {
   }
   size_t got = size > 0 ? std::fread(buffer, 1, size, file) : 0;
   std::fclose(file);
-  bool loaded = got == size && loadModuleFromMemory(buffer, static_cast<uint32_t>(size));
+  bool loaded = got == size && loadModuleFromMemory(e, buffer, static_cast<uint32_t>(size));
   std::free(buffer);
   return loaded;
 }

@@ -22,16 +22,16 @@ namespace {
 
 #if HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
-void vectorRoutine(Voice& v, int32_t count, int32_t offset) {
+void vectorRoutine(Voice& v, int32_t count, int32_t* out) {
   VectorLoop loop(v.sampleData, v.end);
-  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, offset, loop);
+  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, out, loop);
 }
 #endif
 
 template <typename Element, bool kInterpolate, bool kRamp, bool kCentred>
-void plainRoutine(Voice& v, int32_t count, int32_t offset) {
+void plainRoutine(Voice& v, int32_t count, int32_t* out) {
   PlainLoop loop;
-  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, offset, loop);
+  mixStretches<Element, kInterpolate, kRamp, kCentred>(v, count, out, loop);
 }
 
 }  // namespace
@@ -78,8 +78,6 @@ HWY_AFTER_NAMESPACE();
 #elif HWY_ARCH_ARM_A64 && defined(__linux__)
 #include <sys/auxv.h>
 #endif
-
-#include "core/player_settings.h"
 
 namespace zv {
 
@@ -208,7 +206,7 @@ void useMixTarget(const MixTarget& target) {
   mixRoutines = target.routines;
 }
 
-void mixVoice(Voice& voice, int32_t count, int32_t offset) {
+void mixVoice(const PlayerSettings& player, Voice& voice, int32_t count, int32_t offset) {
   if (voice.flags & Voice::stopped) return;
   if (count <= 0) return;
   const bool ramping = player.volumeRamping;
@@ -221,7 +219,7 @@ void mixVoice(Voice& voice, int32_t count, int32_t offset) {
   if (player.mixBuffer == nullptr || offset < 0 || count > player.mixBufferFrames - offset) return;
   const bool centred = ramping ? (voice.currentLeft == voice.currentRight && voice.rampDeltaLeft == voice.rampDeltaRight)
                                : voice.targetLeft == voice.targetRight;
-  mixRoutines[(voice.mixRoutine & 7) + (centred ? 8 : 0)](voice, count, offset);
+  mixRoutines[(voice.mixRoutine & 7) + (centred ? 8 : 0)](voice, count, player.mixBuffer + 2 * static_cast<int64_t>(offset));
 }
 
 }  // namespace zv

@@ -1,29 +1,33 @@
-// The mixing routines: one voice into the MixBuffer (player.mixBuffer).
+// The mixing routines: one voice into an engine's MixBuffer.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "core/player_settings.h"
 #include "mixer/voices.h"
 
 namespace zv {
 
-// Adds `count` frames of `voice` into the MixBuffer from frame `offset` on,
+// Adds `count` frames of `voice` into player.mixBuffer from frame `offset` on,
 // advancing its position, wrapping loops and stopping it at the end of an
 // unlooped sample. A stopped voice is left alone; a voice whose gains in use
 // are all 0 is advanced without mixing. The routine comes from a table of 16
 // indexed by voice.mixRoutine plus 8 when both sides are equal (centred).
-// Calls whose frames do not lie inside the MixBuffer add nothing.
+// Calls whose frames do not lie inside the MixBuffer add nothing. Reads
+// player.volumeRamping, which must be the one the voice was updated with.
 //
 // Reads never leave the first voice.end x element size + 4 bytes of the
 // sample block: the data, 2 bytes for the guard and 2 zero bytes behind them
 // are enough (the vector loops read 8-bit data four bytes at a time, and
 // windows of 16 bytes only where they fit). Steps are unsigned in both
 // directions, loops of length 0 stop.
-void mixVoice(Voice& voice, int32_t count, int32_t offset);
+void mixVoice(const PlayerSettings& player, Voice& voice, int32_t count, int32_t offset);
 
-// One mixing routine; the table's entries. Exposed for tests and benchmarks.
-using MixRoutine = void (*)(Voice& voice, int32_t count, int32_t offset);
+// One mixing routine, the table's entries: `count` frames of `voice` added
+// into the interleaved sums at `out` (the first frame's left sum).
+// Exposed for tests and benchmarks.
+using MixRoutine = void (*)(Voice& voice, int32_t count, int32_t* out);
 
 // The 16 routines built for one instruction set. Every set gives the same
 // numbers; "scalar" is the plain per-sample loop, the others mix a vector of

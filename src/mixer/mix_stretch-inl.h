@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "core/player_settings.h"
 #include "mixer/voices.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -136,10 +135,10 @@ inline bool wrapAtEnd(Voice& v, int64_t& position) {
 // A whole call of one routine: stretches up to the end, a ramp's end or the
 // call's end, each mixed by `loop`, then the loop wrap or the stop.
 template <typename Element, bool kInterpolate, bool kRamp, bool kCentred, typename Loop>
-HWY_INLINE void mixStretches(Voice& v, int32_t count, int32_t offset, Loop& loop) {
+HWY_INLINE void mixStretches(Voice& v, int32_t count, int32_t* out, Loop& loop) {
   if (count <= 0) return;
   Stretch s;
-  s.out = player.mixBuffer + 2 * static_cast<int64_t>(offset);
+  s.out = out;
   if constexpr (kRamp) {
     s.deltaLeft = static_cast<uint32_t>(v.rampDeltaLeft);
     s.deltaRight = static_cast<uint32_t>(v.rampDeltaRight);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "core/audio_lock.h"
-#include "core/player_settings.h"
 
 namespace zv {
 
@@ -33,74 +31,67 @@ void clearVoice(Voice& v) {
   v.panning = 128;
 }
 
-void clearVoiceStore() {
-  for (Voice& v : voices) clearVoice(v);
-  for (int c = 0; c < kMaxChannels; ++c) voiceOfChannel[c] = static_cast<int16_t>(2 * c);
+void clearVoices(Mixer& m) {
+  for (Voice& v : m.voices) clearVoice(v);
+  for (int c = 0; c < kMaxChannels; ++c) m.voiceOfChannel[c] = static_cast<int16_t>(2 * c);
 }
-
-// The store is usable (all voices stopped) before the first resetVoices.
-[[maybe_unused]] const bool voiceStoreReady = (clearVoiceStore(), true);
 
 // A ramp length that can be divided by: the audio engineer keeps both
 // lengths at 1 or more, this only keeps a 0 from trapping.
 int32_t rampFrames(int32_t frames) { return frames < 1 ? 1 : frames; }
 
-// The reciprocal of the last ramp length divided by: ramps divide by the
-// tick's length or the short ramp's, the same for most updates, and a
-// multiplication is several times faster than a division. Sound thread only.
-uint32_t lastRampFrames = 0;
-uint64_t lastReciprocal = 0;  // ceil(2^64 / lastRampFrames), for lengths of 2 and more
-
 }  // namespace
 
-int32_t rampDelta(int32_t target, int32_t current, int32_t frames) {
+Mixer::Mixer() { clearVoices(*this); }
+
+int32_t RampDivider::delta(int32_t target, int32_t current, int32_t length) {
   const int64_t difference = static_cast<int64_t>(target) - current;
-  if (frames <= 1) return frames == 1 ? static_cast<int32_t>(difference) : 0;
-  const auto divisor = static_cast<uint32_t>(frames);
-  if (divisor != lastRampFrames) {
-    lastRampFrames = divisor;
-    lastReciprocal = UINT64_MAX / divisor + 1;
+  if (length <= 1) return length == 1 ? static_cast<int32_t>(difference) : 0;
+  const auto divisor = static_cast<uint32_t>(length);
+  if (divisor != frames) {
+    frames = divisor;
+    reciprocal = UINT64_MAX / divisor + 1;
   }
   // |difference| < 2^32 and frames < 2^32, so floor(a x ceil(2^64 / f) / 2^64)
   // is exactly floor(a / f): the error of the reciprocal adds less than a / 2^64 < 1 / f.
   const uint64_t a = static_cast<uint64_t>(difference < 0 ? -difference : difference);
-  const auto quotient = static_cast<int64_t>((static_cast<unsigned __int128>(a) * lastReciprocal) >> 64);
+  const auto quotient = static_cast<int64_t>((static_cast<unsigned __int128>(a) * reciprocal) >> 64);
   return static_cast<int32_t>(difference < 0 ? -quotient : quotient);
 }
 
 namespace {
 
-void cutVoice(int channelIndex, Voice*& v) {
+void cutVoice(Mixer& m, const PlayerSettings& player, int channelIndex, Voice*& v) {
   if (player.volumeRamping) {
     const int32_t frames = rampFrames(player.rampLength);
     v->flags |= Voice::fadingOut;
     v->volume = 0;
     v->targetLeft = 0;
     v->targetRight = 0;
-    v->rampDeltaLeft = rampDelta(0, v->currentLeft, frames);
-    v->rampDeltaRight = rampDelta(0, v->currentRight, frames);
+    v->rampDeltaLeft = m.rampDivider.delta(0, v->currentLeft, frames);
+    v->rampDeltaRight = m.rampDivider.delta(0, v->currentRight, frames);
     v->rampSamplesLeft = frames;
-    voiceOfChannel[channelIndex] = static_cast<int16_t>(voiceOfChannel[channelIndex] ^ 1);
-    v = &voices[voiceOfChannel[channelIndex]];
+    m.voiceOfChannel[channelIndex] = static_cast<int16_t>(m.voiceOfChannel[channelIndex] ^ 1);
+    v = &m.voices[m.voiceOfChannel[channelIndex]];
   }
   v->flags = Voice::stopped;
 }
 
 // Gains from the stored volume and panning; unsigned products, logical shift.
-void updateGains(Voice& v, bool quickRamp, int32_t tickFrames) {
+void updateGains(Mixer& m, const PlayerSettings& player, Voice& v, bool quickRamp, int32_t tickFrames) {
   const uint32_t g = v.volume * static_cast<uint32_t>(player.ampFactor.load(std::memory_order_relaxed));
   v.targetLeft = static_cast<int32_t>((g * static_cast<uint32_t>(panTable[256 - v.panning])) >> 4);
   v.targetRight = static_cast<int32_t>((g * static_cast<uint32_t>(panTable[v.panning])) >> 4);
   if (!player.volumeRamping) return;
   const int32_t frames = rampFrames(quickRamp ? player.rampLength : tickFrames);
-  v.rampDeltaLeft = rampDelta(v.targetLeft, v.currentLeft, frames);
-  v.rampDeltaRight = rampDelta(v.targetRight, v.currentRight, frames);
+  v.rampDeltaLeft = m.rampDivider.delta(v.targetLeft, v.currentLeft, frames);
+  v.rampDeltaRight = m.rampDivider.delta(v.targetRight, v.currentRight, frames);
   v.rampSamplesLeft = frames;
 }
 
 // Starts the sample of `u` on `v`. A start at or beyond the end, an empty
 // sample, or a loop lying outside the sample leaves the voice stopped.
-void triggerSample(Voice& v, const VoiceUpdate& u) {
+void triggerSample(const PlayerSettings& player, Voice& v, const VoiceUpdate& u) {
   const uint8_t type = u.sampleType & kSampleTypeMask;
   const bool sixteen = (type & kSample16Bit) != 0;
   const int shift = sixteen ? 1 : 0;
@@ -131,9 +122,6 @@ void triggerSample(Voice& v, const VoiceUpdate& u) {
 }
 
 }  // namespace
-
-Voice voices[kMaxVoices];
-int16_t voiceOfChannel[kMaxChannels];
 
 // Equal-power gains: panTable[i] = round(sqrt(i / 256) x 65536).
 constexpr int32_t panTable[257] = {
@@ -169,29 +157,29 @@ constexpr bool panTableIsExact() {
 }
 static_assert(panTableIsExact());
 
-void updateVoice(int channelIndex, const VoiceUpdate& update) {
+void updateVoice(Mixer& m, const PlayerSettings& player, int channelIndex, const VoiceUpdate& update) {
   if (channelIndex < 0 || channelIndex >= kMaxChannels) return;
-  Voice* v = &voices[voiceOfChannel[channelIndex]];
+  Voice* v = &m.voices[m.voiceOfChannel[channelIndex]];
   const uint8_t f = update.flags;
-  if (f & VoiceUpdate::cutVoice) cutVoice(channelIndex, v);
+  if (f & VoiceUpdate::cutVoice) cutVoice(m, player, channelIndex, v);
   if (f & VoiceUpdate::updatePanning) v->panning = static_cast<uint8_t>(update.panning);
   if (f & VoiceUpdate::updateVolume) v->volume = static_cast<uint8_t>(update.volume == 0 ? 0 : update.volume - 1);
   if (f & (VoiceUpdate::updateVolume | VoiceUpdate::updatePanning))
-    updateGains(*v, (f & VoiceUpdate::quickRamp) != 0, update.tickFrames);
+    updateGains(m, player, *v, (f & VoiceUpdate::quickRamp) != 0, update.tickFrames);
   if (f & VoiceUpdate::updateStep) v->step = update.step;
-  if (f & VoiceUpdate::triggerSample) triggerSample(*v, update);
+  if (f & VoiceUpdate::triggerSample) triggerSample(player, *v, update);
 }
 
-void resetVoices() {
-  AudioLock lock;
-  clearVoiceStore();
+void resetVoices(Mixer& m, const AudioLock& lock) {
+  AudioLockHold hold(lock);
+  clearVoices(m);
 }
 
-uint8_t countActiveVoices(int channelCount) {
+uint8_t countActiveVoices(const Mixer& m, int channelCount) {
   const int channels = std::min(channelCount, kMaxChannels);
   uint8_t active = 0;
   for (int c = 0; c < channels; ++c) {
-    const Voice& v = voices[voiceOfChannel[c]];
+    const Voice& v = m.voices[m.voiceOfChannel[c]];
     if (!(v.flags & Voice::stopped) && v.volume != 0) ++active;
   }
   return active;

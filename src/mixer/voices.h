@@ -1,11 +1,13 @@
-// The 64 mixer voices, two per channel, and how a channel's changes reach
-// its active voice. Runs on the sound thread (device callback or render
-// thread) except resetVoices, which takes the audio lock.
+// An engine's 64 mixer voices, two per channel, and how a channel's changes
+// reach its active voice. Runs on the engine's sound thread (device callback
+// or render thread) except resetVoices, which takes the engine's audio lock.
 #pragma once
 
 #include <cstdint>
 
+#include "core/audio_lock.h"
 #include "core/limits.h"
+#include "core/player_settings.h"
 
 namespace zv {
 
@@ -60,26 +62,42 @@ struct VoiceUpdate {
   int32_t tickFrames;     // samplesPerTick: a volume or panning ramp's frames unless quickRamp
 };
 
-extern Voice voices[kMaxVoices];
-extern int16_t voiceOfChannel[kMaxChannels];  // active voice of channel c: 2c or 2c+1
+// (target - current) / frames with the last length's reciprocal kept:
+// ramps divide by the tick's length or the short ramp's, the same for most
+// updates, and a multiplication is several times faster than a division.
+struct RampDivider {
+  uint32_t frames = 0;      // the last length divided by
+  uint64_t reciprocal = 0;  // ceil(2^64 / frames), for lengths of 2 and more
+
+  // (target - current) / frames, truncating towards zero, for frames >= 1 (0
+  // for smaller frames).
+  int32_t delta(int32_t target, int32_t current, int32_t frames);
+};
+
+// The voices of one engine; every voice stopped and centred, channel c on
+// voice 2c, as constructed and after resetVoices.
+struct Mixer {
+  Mixer();
+
+  Voice voices[kMaxVoices];
+  int16_t voiceOfChannel[kMaxChannels];  // active voice of channel c: 2c or 2c+1
+  RampDivider rampDivider;               // sound thread only
+};
 
 // panTable[i] = round(sqrt(i / 256) x 65536): equal-power gains, i = 0..256.
 extern const int32_t panTable[257];
 
-// (target - current) / frames, truncating towards zero, for frames >= 1 (0
-// for smaller frames). Sound thread only: it keeps the last length's reciprocal.
-int32_t rampDelta(int32_t target, int32_t current, int32_t frames);
-
 // Applies `update` to the active voice of `channelIndex` (0..31): cut (with
 // ramping: fade the old voice out and flip to the other voice), panning,
-// volume, gains and ramp, step, trigger. Sound thread only.
-void updateVoice(int channelIndex, const VoiceUpdate& update);
+// volume, gains and ramp, step, trigger. Reads the ramping, interpolation,
+// ramp length and amp factor of `player`. Sound thread only.
+void updateVoice(Mixer& mixer, const PlayerSettings& player, int channelIndex, const VoiceUpdate& update);
 
-// Under the audio lock: every voice zeroed, stopped, centred; voiceOfChannel[c] = 2c.
-void resetVoices();
+// Under `lock`: every voice zeroed, stopped, centred; voiceOfChannel[c] = 2c.
+void resetVoices(Mixer& mixer, const AudioLock& lock);
 
 // Channels below `channelCount` (the song's) whose active voice is playing with
 // a volume above 0. Reads without the lock; callers needing a consistent view lock.
-uint8_t countActiveVoices(int channelCount);
+uint8_t countActiveVoices(const Mixer& mixer, int channelCount);
 
 }  // namespace zv

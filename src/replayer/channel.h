@@ -1,6 +1,6 @@
-// Per-channel replayer state. 32 records exist at all times; only the first
-// song.channelCount are processed. The playback position and clock live in
-// the Song record (song.h).
+// Per-channel replayer state. An engine holds 32 records at all times; only
+// the first song.channelCount are processed. The playback position and clock
+// live in the Song record (song.h).
 #pragma once
 
 #include <cstdint>
@@ -85,7 +85,5 @@ struct Channel {
   uint32_t sampleOffset;          // frames
   const Instrument* instrument;   // never null while a song is loaded
 };
-
-extern Channel channels[kMaxChannels];
 
 }  // namespace zv

@@ -14,7 +14,7 @@ const uint8_t vibratoSineTable[32] = {
     255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24,
 };
 
-uint8_t tickInRow() { return static_cast<uint8_t>(song.speed - song.tickCounter); }
+uint8_t tickInRow(const Engine& e) { return static_cast<uint8_t>(e.song.speed - e.song.tickCounter); }
 
 namespace {
 
@@ -39,9 +39,9 @@ int slid(int value, uint8_t param, int highest) {
   return value < highest ? value : highest;
 }
 
-void markSongChannelsVolumeChanged() {
-  const int count = song.channelCount < kMaxChannels ? song.channelCount : kMaxChannels;
-  for (int i = 0; i < count; i++) channels[i].status |= Channel::volumeChanged;
+void markSongChannelsVolumeChanged(Engine& e) {
+  const int count = e.song.channelCount < kMaxChannels ? e.song.channelCount : kMaxChannels;
+  for (int i = 0; i < count; i++) e.channels[i].status |= Channel::volumeChanged;
 }
 
 void volumeSlide(Channel& ch, uint8_t param) {
@@ -108,21 +108,21 @@ int retrigVolume(uint8_t command, int v) {
 
 // ---------------------------------------------------------------- operations
 
-void none(Channel&, uint8_t) {}
+void none(Engine&, Channel&, uint8_t) {}
 
-void arpeggioLater(Channel& ch, uint8_t p) { arpeggio(ch, p); }
+void arpeggioLater(Engine& e, Channel& ch, uint8_t p) { arpeggio(e, ch, p); }
 
-void portamentoUpLater(Channel& ch, uint8_t p) {
+void portamentoUpLater(Engine&, Channel& ch, uint8_t p) {
   portamentoUp(ch, static_cast<uint16_t>(4 * withMemory(p, ch.portaUpMemory)));
 }
 
-void portamentoDownLater(Channel& ch, uint8_t p) {
+void portamentoDownLater(Engine&, Channel& ch, uint8_t p) {
   portamentoDown(ch, static_cast<uint16_t>(4 * withMemory(p, ch.portaDownMemory)));
 }
 
-void tonePortamentoLater(Channel& ch, uint8_t) { tonePortamentoStep(ch); }
+void tonePortamentoLater(Engine& e, Channel& ch, uint8_t) { tonePortamentoStep(e, ch); }
 
-void vibratoLater(Channel& ch, uint8_t p) {
+void vibratoLater(Engine&, Channel& ch, uint8_t p) {
   if (p != 0) {
     if ((p & 0x0F) != 0) ch.vibratoDepth = p & 0x0F;
     if ((p >> 4) != 0) ch.vibratoSpeed = static_cast<uint8_t>(4 * (p >> 4));
@@ -130,17 +130,17 @@ void vibratoLater(Channel& ch, uint8_t p) {
   vibratoStep(ch);
 }
 
-void tonePortamentoVolumeSlideLater(Channel& ch, uint8_t p) {
-  tonePortamentoStep(ch);
+void tonePortamentoVolumeSlideLater(Engine& e, Channel& ch, uint8_t p) {
+  tonePortamentoStep(e, ch);
   volumeSlide(ch, p);
 }
 
-void vibratoVolumeSlideLater(Channel& ch, uint8_t p) {
+void vibratoVolumeSlideLater(Engine&, Channel& ch, uint8_t p) {
   vibratoStep(ch);
   volumeSlide(ch, p);
 }
 
-void tremoloLater(Channel& ch, uint8_t p) {
+void tremoloLater(Engine&, Channel& ch, uint8_t p) {
   if (p != 0) {
     if ((p & 0x0F) != 0) ch.tremoloDepth = p & 0x0F;
     if ((p >> 4) != 0) ch.tremoloSpeed = static_cast<uint8_t>(4 * (p >> 4));
@@ -148,72 +148,72 @@ void tremoloLater(Channel& ch, uint8_t p) {
   tremoloStep(ch);
 }
 
-void setPanning(Channel& ch, uint8_t p) {
+void setPanning(Engine&, Channel& ch, uint8_t p) {
   ch.panning = p;
   ch.status |= Channel::panningChanged;
 }
 
-void volumeSlideLater(Channel& ch, uint8_t p) { volumeSlide(ch, p); }
+void volumeSlideLater(Engine&, Channel& ch, uint8_t p) { volumeSlide(ch, p); }
 
-void positionJump(Channel&, uint8_t p) {
-  song.songPosition = static_cast<int16_t>(p - 1);
-  song.breakRow = 0;
-  song.positionJump = 1;
+void positionJump(Engine& e, Channel&, uint8_t p) {
+  e.song.songPosition = static_cast<int16_t>(p - 1);
+  e.song.breakRow = 0;
+  e.song.positionJump = 1;
 }
 
-void setVolume(Channel& ch, uint8_t p) {
+void setVolume(Engine&, Channel& ch, uint8_t p) {
   const uint8_t v = p < 64 ? p : 64;
   ch.volume = v;
   ch.outputVolume = v;
   ch.status |= Channel::volumeChanged | Channel::quickRamp;
 }
 
-void patternBreak(Channel&, uint8_t p) {
+void patternBreak(Engine& e, Channel&, uint8_t p) {
   const int row = 10 * (p >> 4) + (p & 0x0F);
-  song.breakRow = static_cast<uint16_t>(row < 64 ? row : 0);
-  song.positionJump = 1;
+  e.song.breakRow = static_cast<uint16_t>(row < 64 ? row : 0);
+  e.song.positionJump = 1;
 }
 
-void extendedFirst(Channel& ch, uint8_t p) { firstTickExtended[p >> 4](ch, p & 0x0F); }
+void extendedFirst(Engine& e, Channel& ch, uint8_t p) { firstTickExtended[p >> 4](e, ch, p & 0x0F); }
 
-void extendedLater(Channel& ch, uint8_t p) { laterTickExtended[p >> 4](ch, p & 0x0F); }
+void extendedLater(Engine& e, Channel& ch, uint8_t p) { laterTickExtended[p >> 4](e, ch, p & 0x0F); }
 
-void setSpeedOrTempo(Channel&, uint8_t p) {
+void setSpeedOrTempo(Engine& e, Channel&, uint8_t p) {
   if (p < 32) {
-    song.speed = p;
-    song.tickCounter = p;
+    e.song.speed = p;
+    e.song.tickCounter = p;
   } else {
-    song.tempo = p;
-    setTempo(p);
+    e.song.tempo = p;
+    setTempo(e, p);
   }
 }
 
-void setGlobalVolume(Channel&, uint8_t p) {
-  song.globalVolume = p < 64 ? p : 64;
-  markSongChannelsVolumeChanged();
+void setGlobalVolume(Engine& e, Channel&, uint8_t p) {
+  e.song.globalVolume = p < 64 ? p : 64;
+  markSongChannelsVolumeChanged(e);
 }
 
-void globalVolumeSlideLater(Channel& ch, uint8_t p) {
+void globalVolumeSlideLater(Engine& e, Channel& ch, uint8_t p) {
   p = withMemory(p, ch.globalVolumeSlideMemory);
-  song.globalVolume = static_cast<uint16_t>(slid(song.globalVolume, p, 64));
-  markSongChannelsVolumeChanged();
+  e.song.globalVolume = static_cast<uint16_t>(slid(e.song.globalVolume, p, 64));
+  markSongChannelsVolumeChanged(e);
 }
 
-void keyOffLater(Channel& ch, uint8_t p) {
-  if (tickInRow() == (p & 31)) keyOff(ch);
+void keyOffLater(Engine& e, Channel& ch, uint8_t p) {
+  if (tickInRow(e) == (p & 31)) keyOff(ch);
 }
 
-void envelopePositionFirst(Channel& ch, uint8_t p) { setEnvelopePosition(ch, p); }
+void envelopePositionFirst(Engine&, Channel& ch, uint8_t p) { setEnvelopePosition(ch, p); }
 
-void panningSlideLater(Channel& ch, uint8_t p) {
+void panningSlideLater(Engine&, Channel& ch, uint8_t p) {
   p = withMemory(p, ch.panningSlideMemory);
   ch.panning = static_cast<uint8_t>(slid(ch.panning, p, 255));
   ch.status |= Channel::panningChanged;
 }
 
-void multiRetrigLater(Channel& ch, uint8_t) { multiRetrigStep(ch); }
+void multiRetrigLater(Engine& e, Channel& ch, uint8_t) { multiRetrigStep(e, ch); }
 
-void tremorLater(Channel& ch, uint8_t p) {
+void tremorLater(Engine&, Channel& ch, uint8_t p) {
   p = withMemory(p, ch.tremorMemory);
   const uint8_t left = ch.tremorState & 0x7F;
   const bool on = (ch.tremorState & 0x80) != 0;
@@ -230,7 +230,7 @@ void tremorLater(Channel& ch, uint8_t p) {
   ch.status |= Channel::volumeChanged | Channel::quickRamp;
 }
 
-void extraFinePortamento(Channel& ch, uint8_t p) {
+void extraFinePortamento(Engine&, Channel& ch, uint8_t p) {
   const uint8_t y = p & 0x0F;
   switch (p >> 4) {
     case 1:
@@ -349,7 +349,7 @@ void vibratoStep(Channel& ch) {
   ch.vibratoPosition = static_cast<uint8_t>(pos + ch.vibratoSpeed);
 }
 
-void tonePortamentoStep(Channel& ch) {
+void tonePortamentoStep(Engine& e, Channel& ch) {
   if (ch.portaDirection == 0) return;
   if (ch.portaDirection == 1) {
     // Formed wide: the sum is compared before it is stored.
@@ -365,12 +365,12 @@ void tonePortamentoStep(Channel& ch) {
       ch.realPeriod = period;
     }
   }
-  ch.outputPeriod = ch.glissando != 0 ? nearestNotePeriod(ch.realPeriod, ch.finetune, 0)
+  ch.outputPeriod = ch.glissando != 0 ? nearestNotePeriod(e, ch.realPeriod, ch.finetune, 0)
                                       : ch.realPeriod;
   ch.status |= Channel::periodChanged;
 }
 
-void multiRetrigStep(Channel& ch) {
+void multiRetrigStep(Engine& e, Channel& ch) {
   const uint8_t count = static_cast<uint8_t>(ch.retrigCounter + 1);
   if (count < ch.retrigSpeed) {
     ch.retrigCounter = count;
@@ -384,7 +384,7 @@ void multiRetrigStep(Channel& ch) {
   ch.outputVolume = static_cast<uint8_t>(v);
   ch.status |= Channel::volumeChanged;
   reapplyVolumeColumn(ch);
-  startNote(0, 0, 0, ch);
+  startNote(e, 0, 0, 0, ch);
 }
 
 void reapplyVolumeColumn(Channel& ch) {

@@ -5,20 +5,20 @@
 // laterTickEffects on every other tick (and on the first tick of a row that a
 // pattern delay repeats, where tickInRow() is 0). It does the tick-0 set-up
 // of 3, 5, 20 with parameter 0, 27, E90 and ED1..EDF itself. Operations only
-// write the channel and the playback fields of `song`; what the voice layer
+// write the channel and the playback fields of the engine's song; what the voice layer
 // must hear about is marked in the channel's status. Effects that act only on
 // later ticks also keep their memories there, so at speed 1 they do nothing.
 #pragma once
 
 #include <cstdint>
 
-#include "replayer/channel.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
 constexpr int kEffectCount = 36;
 
-using EffectOperation = void (*)(Channel& ch, uint8_t param);
+using EffectOperation = void (*)(Engine& e, Channel& ch, uint8_t param);
 
 extern const EffectOperation firstTickEffects[kEffectCount];  // row's first tick
 extern const EffectOperation laterTickEffects[kEffectCount];  // the other ticks
@@ -35,11 +35,11 @@ void vibratoStep(Channel& ch);
 // One step of realPeriod toward portaTargetPeriod by portaSpeed; once there,
 // portaDirection is 1 and the period stays at the target. Glissando rounds
 // the output to semitones. Direction 0 does nothing at all.
-void tonePortamentoStep(Channel& ch);
+void tonePortamentoStep(Engine& e, Channel& ch);
 // Counts toward retrigSpeed; on reaching it changes the volume by
 // retrigVolumeCommand, re-applies the row's set-volume / set-panning byte and
 // restarts the last note (no envelope restart).
-void multiRetrigStep(Channel& ch);
+void multiRetrigStep(Engine& e, Channel& ch);
 
 // Portamentos keep realPeriod within 1..31999; outputPeriod follows.
 void portamentoUp(Channel& ch, uint16_t amount);
@@ -56,6 +56,6 @@ void reapplyVolumeColumn(Channel& ch);
 void setEnvelopePosition(Channel& ch, uint8_t tick);
 
 // The tick number within the row: speed - tickCounter, in 8 bits.
-uint8_t tickInRow();
+uint8_t tickInRow(const Engine& e);
 
 }  // namespace zv

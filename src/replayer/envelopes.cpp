@@ -105,14 +105,14 @@ void fadeOut(Channel& ch) {
   }
 }
 
-void updateVolume(Channel& ch, const Instrument& ins, uint8_t keyOn) {
+void updateVolume(uint16_t globalVolume, Channel& ch, const Instrument& ins, uint8_t keyOn) {
   if (ch.instrumentMuted != 0) {
     ch.finalVolume = 0;
     return;
   }
   const uint32_t fade = ch.fadeoutVolume;
   const uint32_t volume = ch.outputVolume;
-  const uint32_t global = song.globalVolume;
+  const uint32_t global = globalVolume;
   if ((ins.volumeEnvelopeFlags & kEnvelopeOn) == 0) {
     ch.finalVolume = static_cast<uint16_t>((((fade * volume) >> 12) * global) >> 7);
     return;
@@ -193,11 +193,11 @@ void updatePeriod(Channel& ch, const Instrument& ins, uint8_t keyOn) {
 
 }  // namespace
 
-void updateChannelOutput(Channel& ch) {
+void updateChannelOutput(const Engine& e, Channel& ch) {
   const Instrument& ins = instrumentOf(ch);
   const uint8_t keyOn = ch.keyOn;
   if (keyOn == 0) fadeOut(ch);
-  updateVolume(ch, ins, keyOn);
+  updateVolume(e.song.globalVolume, ch, ins, keyOn);
   updatePanning(ch, ins, keyOn);
   updatePeriod(ch, ins, keyOn);
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "replayer/channel.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
@@ -13,7 +13,7 @@ extern const int8_t autoVibratoSineTable[256];
 
 // Once per channel per tick, after that tick's row and effect work: fade-out,
 // volume, panning, auto-vibrato; sets finalVolume, finalPanning, finalPeriod
-// and the matching status bits.
-void updateChannelOutput(Channel& ch);
+// and the matching status bits. Reads e.song.globalVolume.
+void updateChannelOutput(const Engine& e, Channel& ch);
 
 }  // namespace zv

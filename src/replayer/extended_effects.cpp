@@ -8,7 +8,7 @@ namespace zv {
 
 namespace {
 
-void none(Channel&, uint8_t) {}
+void none(Engine&, Channel&, uint8_t) {}
 
 uint8_t withMemory(uint8_t y, uint8_t& memory) {
   if (y == 0) y = memory;
@@ -22,24 +22,24 @@ void cut(Channel& ch) {
   ch.status |= Channel::volumeChanged | Channel::quickRamp;
 }
 
-void finePortamentoUp(Channel& ch, uint8_t y) {
+void finePortamentoUp(Engine&, Channel& ch, uint8_t y) {
   portamentoUp(ch, static_cast<uint16_t>(4 * withMemory(y, ch.finePortaUpMemory)));
 }
 
-void finePortamentoDown(Channel& ch, uint8_t y) {
+void finePortamentoDown(Engine&, Channel& ch, uint8_t y) {
   portamentoDown(ch, static_cast<uint16_t>(4 * withMemory(y, ch.finePortaDownMemory)));
 }
 
-void glissandoControl(Channel& ch, uint8_t y) { ch.glissando = y; }
+void glissandoControl(Engine&, Channel& ch, uint8_t y) { ch.glissando = y; }
 
-void vibratoControl(Channel& ch, uint8_t y) {
+void vibratoControl(Engine&, Channel& ch, uint8_t y) {
   ch.waveControl = static_cast<uint8_t>((ch.waveControl & 0xF0) | y);
 }
 
 // y = 0 marks the loop start; y > 0 jumps back there y times.
-void patternLoop(Channel& ch, uint8_t y) {
+void patternLoop(Engine& e, Channel& ch, uint8_t y) {
   if (y == 0) {
-    ch.patternLoopRow = static_cast<uint16_t>(song.row);
+    ch.patternLoopRow = static_cast<uint16_t>(e.song.row);
     return;
   }
   if (ch.patternLoopCount == 0) {
@@ -47,56 +47,56 @@ void patternLoop(Channel& ch, uint8_t y) {
   } else if (--ch.patternLoopCount == 0) {
     return;
   }
-  song.breakRow = ch.patternLoopRow;
-  song.patternLoopJump = 1;
+  e.song.breakRow = ch.patternLoopRow;
+  e.song.patternLoopJump = 1;
 }
 
-void tremoloControl(Channel& ch, uint8_t y) {
+void tremoloControl(Engine&, Channel& ch, uint8_t y) {
   ch.waveControl = static_cast<uint8_t>((ch.waveControl & 0x0F) | (y << 4));
 }
 
-void retriggerLater(Channel& ch, uint8_t y) {
-  if (y == 0 || tickInRow() % y != 0) return;
-  startNote(0, 0, 0, ch);
+void retriggerLater(Engine& e, Channel& ch, uint8_t y) {
+  if (y == 0 || tickInRow(e) % y != 0) return;
+  startNote(e, 0, 0, 0, ch);
   retriggerInstrument(ch);
 }
 
-void fineVolumeUp(Channel& ch, uint8_t y) {
+void fineVolumeUp(Engine&, Channel& ch, uint8_t y) {
   const int v = ch.volume + withMemory(y, ch.fineVolumeUpMemory);
   ch.volume = static_cast<uint8_t>(v < 64 ? v : 64);
   ch.outputVolume = ch.volume;
   ch.status |= Channel::volumeChanged;
 }
 
-void fineVolumeDown(Channel& ch, uint8_t y) {
+void fineVolumeDown(Engine&, Channel& ch, uint8_t y) {
   const int v = ch.volume - withMemory(y, ch.fineVolumeDownMemory);
   ch.volume = static_cast<uint8_t>(v > 0 ? v : 0);
   ch.outputVolume = ch.volume;
   ch.status |= Channel::volumeChanged;
 }
 
-void noteCutFirst(Channel& ch, uint8_t y) {
+void noteCutFirst(Engine&, Channel& ch, uint8_t y) {
   if (y == 0) cut(ch);
 }
 
-void noteCutLater(Channel& ch, uint8_t y) {
-  if (tickInRow() == y) cut(ch);
+void noteCutLater(Engine& e, Channel& ch, uint8_t y) {
+  if (tickInRow(e) == y) cut(ch);
 }
 
 // The row left for later by the note delay, played now. The instrument is
 // retriggered whatever the note was: a delayed key-off (97) is followed by the
 // retrigger too, which holds the key again and restarts the envelopes, so it
 // only silences an instrument without a volume envelope.
-void noteDelayLater(Channel& ch, uint8_t y) {
-  if (tickInRow() != y) return;
-  startNote(ch.noteAndInstrument & 0xFF, 0, 0, ch);
+void noteDelayLater(Engine& e, Channel& ch, uint8_t y) {
+  if (tickInRow(e) != y) return;
+  startNote(e, ch.noteAndInstrument & 0xFF, 0, 0, ch);
   if ((ch.noteAndInstrument >> 8) != 0) restoreSampleVolumes(ch);
   retriggerInstrument(ch);
   reapplyVolumeColumn(ch);
 }
 
-void patternDelay(Channel&, uint8_t y) {
-  if (song.patternDelayCounter == 0) song.patternDelay = static_cast<uint8_t>(y + 1);
+void patternDelay(Engine& e, Channel&, uint8_t y) {
+  if (e.song.patternDelayCounter == 0) e.song.patternDelay = static_cast<uint8_t>(y + 1);
 }
 
 }  // namespace

@@ -13,13 +13,11 @@ bool envelopeOn(uint8_t flags) { return (flags & kEnvelopeOn) != 0; }
 
 }  // namespace
 
-NoteStartSink noteStartSink = updateVoice;
-
 const Instrument& instrumentOf(const Channel& ch) {
   return ch.instrument != nullptr ? *ch.instrument : silentInstrument;
 }
 
-void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch) {
+void startNote(Engine& e, uint8_t note, uint8_t effect, uint8_t param, Channel& ch) {
   if (note == 0) {
     note = ch.lastNote;
     if (note == 0) return;
@@ -32,9 +30,9 @@ void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch) {
   ch.lastNote = note;
 
   const Instrument* ins = ch.instrumentNumber < kInstrumentSlots
-                              ? song.instruments[ch.instrumentNumber]
+                              ? e.song.instruments[ch.instrumentNumber]
                               : nullptr;
-  if (ins == nullptr) ins = song.instruments[0];
+  if (ins == nullptr) ins = e.song.instruments[0];
   if (ins == nullptr) ins = &silentInstrument;
   ch.instrument = ins;
   ch.instrumentMuted = ins->muted;
@@ -54,7 +52,7 @@ void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch) {
     ch.finetune = s.finetune;
   }
   if (n != 0) {
-    const uint16_t period = notePeriodTable()[16 * n + (ch.finetune >> 3)];
+    const uint16_t period = notePeriodTable(e)[16 * n + (ch.finetune >> 3)];
     ch.realPeriod = period;
     ch.outputPeriod = period;
   }
@@ -67,11 +65,11 @@ void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch) {
     offset = ch.sampleOffsetMemory * 256u;
   }
   ch.sampleOffset = offset;
-  startVoiceSample(s, static_cast<int32_t>(offset));
+  startVoiceSample(e, s, static_cast<int32_t>(offset));
 }
 
-void startVoiceSample(const Sample& sample, int32_t offset) {
-  if (song.currentChannel < 0 || song.currentChannel >= kMaxChannels) return;
+void startVoiceSample(Engine& e, const Sample& sample, int32_t offset) {
+  if (e.song.currentChannel < 0 || e.song.currentChannel >= kMaxChannels) return;
   VoiceUpdate update{};
   update.flags = VoiceUpdate::triggerSample | VoiceUpdate::cutVoice;
   update.sampleData = sample.data;
@@ -80,17 +78,17 @@ void startVoiceSample(const Sample& sample, int32_t offset) {
   update.loopStart = sample.loopStart;
   update.loopLength = sample.loopLength;
   update.startPosition = offset;
-  noteStartSink(song.currentChannel, update);
+  sendVoiceUpdate(e, e.noteStartSink, e.song.currentChannel, update);
 }
 
-void preparePortamento(Channel& ch, const NoteCell& cell, bool instrumentGiven) {
+void preparePortamento(Engine& e, Channel& ch, const NoteCell& cell, bool instrumentGiven) {
   if (cell.note == kKeyOffNote) {
     keyOff(ch);
   } else if (cell.note != 0) {
     const uint16_t index =
         static_cast<uint16_t>(16 * (cell.note + ch.relativeNote) + (ch.finetune >> 3));
     if (index <= 1935) {
-      const uint16_t target = notePeriodTable()[index];
+      const uint16_t target = notePeriodTable(e)[index];
       ch.portaTargetPeriod = target;
       if (target == ch.realPeriod) {
         ch.portaDirection = 0;

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "mixer/voices.h"
-#include "replayer/channel.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
@@ -13,22 +12,18 @@ namespace zv {
 // lastNote, 97 is key-off, notes above 97 do nothing. `effect`/`param` matter
 // only for set finetune (E5x) and sample offset (9xx). A note whose note +
 // relative note is above 119 only selects the instrument and sample. Sends
-// the trigger to the voice of song.currentChannel at once.
-void startNote(uint8_t note, uint8_t effect, uint8_t param, Channel& ch);
+// the trigger to the voice of e.song.currentChannel at once.
+void startNote(Engine& e, uint8_t note, uint8_t effect, uint8_t param, Channel& ch);
 
-// Sends a trigger (cut + start at `offset` frames) of `sample` to the voice of
-// song.currentChannel through noteStartSink.
-void startVoiceSample(const Sample& sample, int32_t offset);
-
-// Where startVoiceSample sends its trigger: updateVoice, unless a test puts an
-// observer here (the note start's only way into the voice layer).
-using NoteStartSink = void (*)(int channelIndex, const VoiceUpdate& update);
-extern NoteStartSink noteStartSink;
+// Sends a trigger (cut + start at `offset` frames) of `sample` for channel
+// e.song.currentChannel through e.noteStartSink (the note start's only way
+// into the voice layer).
+void startVoiceSample(Engine& e, const Sample& sample, int32_t offset);
 
 // For a row whose volume column or effect is a tone portamento: the note
 // becomes the target instead of being started (97 releases the note); with an
 // instrument the sample volumes are restored and the instrument retriggered.
-void preparePortamento(Channel& ch, const NoteCell& cell, bool instrumentGiven);
+void preparePortamento(Engine& e, Channel& ch, const NoteCell& cell, bool instrumentGiven);
 
 // Releases the note: a volume envelope leaves its sustain point, without one
 // the channel is silenced at once (quick ramp). The panning envelope is left alone.

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "core/audio_lock.h"
-#include "core/player_settings.h"
 
 namespace zv {
 
@@ -83,8 +81,8 @@ constexpr PeriodTable kAmigaPeriods = makeAmigaPeriodTable();
 const uint16_t (&linearPeriodTable)[kPeriodTableSize] = kLinearPeriods.entries;
 const uint16_t (&amigaPeriodTable)[kPeriodTableSize] = kAmigaPeriods.entries;
 
-const uint16_t* notePeriodTable() {
-  return song.periodTable != nullptr ? song.periodTable : linearPeriodTable;
+const uint16_t* notePeriodTable(const Engine& e) {
+  return e.song.periodTable != nullptr ? e.song.periodTable : linearPeriodTable;
 }
 
 const uint32_t pitchTable[768] = {
@@ -191,17 +189,16 @@ const uint8_t arpeggioTickTable[32] = {
     0, 24, 49, 74, 97, 120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
 };
 
-void computeFrequencyFactors() {
-  lockAudio();
-  const double f = player.mixingFrequency;
-  player.amigaStepFactor = static_cast<int32_t>(std::round(112197632.0 / f * 8363.0));
-  player.linearStepFactor = static_cast<int32_t>(std::round(16777216.0 / f * 8363.0));
-  unlockAudio();
+void computeFrequencyFactors(Engine& e) {
+  AudioLockHold hold(e.audioLock);
+  const double f = e.player.mixingFrequency;
+  e.player.amigaStepFactor = static_cast<int32_t>(std::round(112197632.0 / f * 8363.0));
+  e.player.linearStepFactor = static_cast<int32_t>(std::round(16777216.0 / f * 8363.0));
 }
 
-uint32_t periodToStep(uint16_t period) {
+uint32_t periodToStep(const Engine& e, uint16_t period) {
   if (period == 0) return 0;
-  if (!song.linearFrequencies) return static_cast<uint32_t>(player.amigaStepFactor) / period;
+  if (!e.song.linearFrequencies) return static_cast<uint32_t>(e.player.amigaStepFactor) / period;
   // step = factor x 2^((9216 - period) / 768 - 14): 768 periods per octave.
   int x = 9216 - period;
   int q = x / 768;
@@ -209,7 +206,7 @@ uint32_t periodToStep(uint16_t period) {
   const int r = x - 768 * q;
   const int shift = 14 - q;
   const uint32_t scaled =
-      static_cast<uint32_t>((static_cast<int64_t>(pitchTable[r]) * player.linearStepFactor) >> 24);
+      static_cast<uint32_t>((static_cast<int64_t>(pitchTable[r]) * e.player.linearStepFactor) >> 24);
   if (x >= 0) return scaled >> shift;
   // Periods above 9216 (slides past the lowest note) keep falling in pitch
   // and never become silent, which a wrapped difference would do (and then
@@ -218,8 +215,8 @@ uint32_t periodToStep(uint16_t period) {
   return step != 0 ? step : 1;
 }
 
-uint16_t nearestNotePeriod(uint16_t period, int8_t finetune, uint8_t semitones) {
-  const uint16_t* table = notePeriodTable();
+uint16_t nearestNotePeriod(const Engine& e, uint16_t period, int8_t finetune, uint8_t semitones) {
+  const uint16_t* table = notePeriodTable(e);
   const int f16 = (finetune >> 3) + 16;
   int lo = 0;
   int hi = 1536;
@@ -238,16 +235,16 @@ uint16_t nearestNotePeriod(uint16_t period, int8_t finetune, uint8_t semitones) 
   return table[index];
 }
 
-void arpeggio(Channel& ch, uint8_t param) {
+void arpeggio(Engine& e, Channel& ch, uint8_t param) {
   // Tick counters above 31 (speeds above 31) play the base note.
-  const uint8_t counter = static_cast<uint8_t>(song.tickCounter);
+  const uint8_t counter = static_cast<uint8_t>(e.song.tickCounter);
   const uint8_t choice = counter < 32 ? arpeggioTickTable[counter] : 0;
   if (choice == 0) {
     ch.outputPeriod = ch.realPeriod;
   } else if (choice == 1) {
-    ch.outputPeriod = nearestNotePeriod(ch.realPeriod, ch.finetune, param >> 4);
+    ch.outputPeriod = nearestNotePeriod(e, ch.realPeriod, ch.finetune, param >> 4);
   } else {
-    ch.outputPeriod = nearestNotePeriod(ch.realPeriod, ch.finetune, param & 0x0F);
+    ch.outputPeriod = nearestNotePeriod(e, ch.realPeriod, ch.finetune, param & 0x0F);
   }
   ch.status |= Channel::periodChanged;
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "replayer/channel.h"
+#include "replayer/engine.h"
 
 namespace zv {
 
@@ -19,23 +19,23 @@ extern const uint32_t pitchTable[768];  // round(2^24 x 2^(i/768)): 2^(i/768) in
 // values the low nibble.
 extern const uint8_t arpeggioTickTable[32];
 
-// song.periodTable, or the linear table while none is set.
-const uint16_t* notePeriodTable();
+// e.song.periodTable, or the linear table while none is set.
+const uint16_t* notePeriodTable(const Engine& e);
 
-// Under the audio lock, from player.mixingFrequency: amigaStepFactor and
-// linearStepFactor (the only floating point in the program).
-void computeFrequencyFactors();
+// Under the engine's audio lock, from e.player.mixingFrequency:
+// amigaStepFactor and linearStepFactor (the only floating point in the program).
+void computeFrequencyFactors(Engine& e);
 
 // The mixer step of `period` in the song's frequency mode; 0 for period 0.
-uint32_t periodToStep(uint16_t period);
+uint32_t periodToStep(const Engine& e, uint16_t period);
 
 // The period of the semitone nearest `period` at `finetune`, moved up by
 // `semitones` (0..15). Result indices of 1550 and above read entry 1551.
-uint16_t nearestNotePeriod(uint16_t period, int8_t finetune, uint8_t semitones);
+uint16_t nearestNotePeriod(const Engine& e, uint16_t period, int8_t finetune, uint8_t semitones);
 
 // Effect 0 on a later tick: outputPeriod chosen by arpeggioTickTable at the
 // low byte of tickCounter (counters above 31 choose the base note), then
 // periodChanged.
-void arpeggio(Channel& ch, uint8_t param);
+void arpeggio(Engine& e, Channel& ch, uint8_t param);
 
 }  // namespace zv

@@ -1,6 +1,6 @@
-// The loaded module: one song at a time, in program-wide storage with fixed
-// capacities. Only pattern cell blocks, instrument records and sample data
-// come from the heap; the song owns them all and freeSong() releases them.
+// The loaded module: one song per engine, with fixed capacities. Only
+// pattern cell blocks, instrument records and sample data come from the
+// heap; the song owns them all and freeSong() releases them.
 #pragma once
 
 #include <atomic>
@@ -141,6 +141,10 @@ struct Song {
   int16_t currentChannel;       // channel being processed; note starts go to its voice
 };
 
-extern Song song;
+// Releases all instruments (slot 0 included) and their sample data.
+void freeInstruments(Song& song);
+
+// Releases all patterns; every row count becomes 64.
+void freePatterns(Song& song);
 
 }  // namespace zv

@@ -1,7 +1,5 @@
 #include "replayer/tick_engine.h"
 
-#include "core/audio_lock.h"
-#include "core/player_settings.h"
 #include "replayer/effects.h"
 #include "replayer/envelopes.h"
 #include "replayer/notes.h"
@@ -9,7 +7,6 @@
 
 namespace zv {
 
-Channel channels[kMaxChannels];
 const NoteCell emptyRow[kMaxChannels] = {};
 
 namespace {
@@ -23,8 +20,8 @@ constexpr uint8_t kKeyOffEffect = 20;
 constexpr uint8_t kMultiRetrig = 27;
 constexpr uint8_t kLastEffect = 35;
 
-int activeChannelCount() {
-  return song.channelCount < kMaxChannels ? song.channelCount : kMaxChannels;
+int activeChannelCount(const Engine& e) {
+  return e.song.channelCount < kMaxChannels ? e.song.channelCount : kMaxChannels;
 }
 
 bool effectPresent(uint8_t effect, uint8_t param) {
@@ -33,27 +30,27 @@ bool effectPresent(uint8_t effect, uint8_t param) {
 
 // The cells of the current row. An absent pattern, and a row at or past the
 // pattern's block (entered at breakRow into a shorter pattern), read as empty.
-const NoteCell* currentRowCells() {
-  const int number = song.patternNumber;
+const NoteCell* currentRowCells(const Engine& e) {
+  const int number = e.song.patternNumber;
   if (number < 0 || number >= kPatternSlots) return emptyRow;
-  const NoteCell* cells = song.patterns[number];
-  if (cells == nullptr || song.row < 0 || song.row >= song.patternRows[number]) return emptyRow;
-  return cells + song.row * song.channelCount;
+  const NoteCell* cells = e.song.patterns[number];
+  if (cells == nullptr || e.song.row < 0 || e.song.row >= e.song.patternRows[number]) return emptyRow;
+  return cells + e.song.row * e.song.channelCount;
 }
 
 // The note and instrument of a row, the first case that applies.
-void startRowNote(Channel& ch, const NoteCell& c, bool instrumentGiven) {
+void startRowNote(Engine& e, Channel& ch, const NoteCell& c, bool instrumentGiven) {
   if (c.volumeColumn >= 0xF0) {
     if ((c.volumeColumn & 0x0F) != 0) ch.portaSpeed = static_cast<uint16_t>((c.volumeColumn & 0x0F) * 64);
-    preparePortamento(ch, c, instrumentGiven);
+    preparePortamento(e, ch, c, instrumentGiven);
   } else if (c.effect == kKeyOffEffect && c.effectParam == 0) {
     keyOff(ch);
     if (instrumentGiven) restoreSampleVolumes(ch);
   } else if (c.effect == kTonePortamentoVolumeSlide) {
-    preparePortamento(ch, c, instrumentGiven);
+    preparePortamento(e, ch, c, instrumentGiven);
   } else if (c.effect == kTonePortamento) {
     if (c.effectParam != 0) ch.portaSpeed = static_cast<uint16_t>(c.effectParam * 4);
-    preparePortamento(ch, c, instrumentGiven);
+    preparePortamento(e, ch, c, instrumentGiven);
   } else if (c.note == 0) {
     if (instrumentGiven) {
       restoreSampleVolumes(ch);
@@ -63,7 +60,7 @@ void startRowNote(Channel& ch, const NoteCell& c, bool instrumentGiven) {
     keyOff(ch);
     if (instrumentGiven) restoreSampleVolumes(ch);
   } else {
-    startNote(c.note, c.effect, c.effectParam, ch);
+    startNote(e, c.note, c.effect, c.effectParam, ch);
     if (instrumentGiven) {
       restoreSampleVolumes(ch);
       retriggerInstrument(ch);
@@ -73,21 +70,21 @@ void startRowNote(Channel& ch, const NoteCell& c, bool instrumentGiven) {
 
 // Retrigger with interval 0 (E90): the row's note, or the last note for
 // none, starts whatever the other columns say.
-void retriggerRowNote(Channel& ch, const NoteCell& c, bool instrumentGiven) {
+void retriggerRowNote(Engine& e, Channel& ch, const NoteCell& c, bool instrumentGiven) {
   if (c.note == kKeyOffNote) {
     keyOff(ch);
     if (instrumentGiven) restoreSampleVolumes(ch);
     return;
   }
-  startNote(c.note, c.effect, c.effectParam, ch);
+  startNote(e, c.note, c.effect, c.effectParam, ch);
   if (instrumentGiven) {
     restoreSampleVolumes(ch);
     retriggerInstrument(ch);
   }
 }
 
-void readCell(int index, Channel& ch, const NoteCell& c) {
-  song.currentChannel = static_cast<int16_t>(index);
+void readCell(Engine& e, int index, Channel& ch, const NoteCell& c) {
+  e.song.currentChannel = static_cast<int16_t>(index);
   ch.volumeColumn = c.volumeColumn;
 
   // The period a vibrato or arpeggio moved comes back when it ends.
@@ -108,136 +105,135 @@ void readCell(int index, Channel& ch, const NoteCell& c) {
     return;  // note delay: the later-tick command plays the cell
   }
   if (c.effect == kExtendedEffect && c.effectParam == 0x90) {
-    retriggerRowNote(ch, c, instrumentGiven);
+    retriggerRowNote(e, ch, c, instrumentGiven);
   } else {
-    startRowNote(ch, c, instrumentGiven);
+    startRowNote(e, ch, c, instrumentGiven);
   }
 
   uint8_t volumeResult = c.volumeColumn;
-  firstTickVolumeColumn[c.volumeColumn >> 4](ch, volumeResult);
+  firstTickVolumeColumn[c.volumeColumn >> 4](e, ch, volumeResult);
 
   if (!effectPresent(ch.effect, ch.effectParam)) return;
   if (ch.effect == kMultiRetrig) {
     if ((ch.effectParam & 0x0F) != 0) ch.retrigSpeed = ch.effectParam & 0x0F;
     if (ch.effectParam > 15) ch.retrigVolumeCommand = ch.effectParam >> 4;
-    if (volumeResult == 0) multiRetrigStep(ch);
+    if (volumeResult == 0) multiRetrigStep(e, ch);
   } else {
-    firstTickEffects[ch.effect](ch, ch.effectParam);
+    firstTickEffects[ch.effect](e, ch, ch.effectParam);
   }
 }
 
-void readRow() {
-  const int count = activeChannelCount();
+void readRow(Engine& e) {
+  const int count = activeChannelCount(e);
   if (count == 0) return;
-  const NoteCell* cells = currentRowCells();
+  const NoteCell* cells = currentRowCells(e);
   for (int i = 0; i < count; i++) {
-    readCell(i, channels[i], cells[i]);
-    updateChannelOutput(channels[i]);
+    readCell(e, i, e.channels[i], cells[i]);
+    updateChannelOutput(e, e.channels[i]);
   }
 }
 
-void continueRow() {
-  const int count = activeChannelCount();
+void continueRow(Engine& e) {
+  const int count = activeChannelCount(e);
   for (int i = 0; i < count; i++) {
-    Channel& ch = channels[i];
-    song.currentChannel = static_cast<int16_t>(i);
-    if (ch.volumeColumn >= 0x10) laterTickVolumeColumn[ch.volumeColumn >> 4](ch);
-    if (effectPresent(ch.effect, ch.effectParam)) laterTickEffects[ch.effect](ch, ch.effectParam);
-    updateChannelOutput(ch);
+    Channel& ch = e.channels[i];
+    e.song.currentChannel = static_cast<int16_t>(i);
+    if (ch.volumeColumn >= 0x10) laterTickVolumeColumn[ch.volumeColumn >> 4](e, ch);
+    if (effectPresent(ch.effect, ch.effectParam)) laterTickEffects[ch.effect](e, ch, ch.effectParam);
+    updateChannelOutput(e, ch);
   }
 }
 
-void enterSongPosition(int position) {
-  song.songPosition = static_cast<int16_t>(position);
-  song.patternNumber = song.orderList[position & 0xFF];
-  song.patternLength = static_cast<int16_t>(song.patternRows[song.patternNumber]);
+void enterSongPosition(Engine& e, int position) {
+  e.song.songPosition = static_cast<int16_t>(position);
+  e.song.patternNumber = e.song.orderList[position & 0xFF];
+  e.song.patternLength = static_cast<int16_t>(e.song.patternRows[e.song.patternNumber]);
 }
 
 // At the end of a row's last tick: repetitions, loop jump, next row or position.
-void stepRow() {
-  const int16_t oldRow = song.row;
-  song.row = static_cast<int16_t>(oldRow + 1);
+void stepRow(Engine& e) {
+  const int16_t oldRow = e.song.row;
+  e.song.row = static_cast<int16_t>(oldRow + 1);
 
-  uint8_t repeats = song.patternDelay;
+  uint8_t repeats = e.song.patternDelay;
   if (repeats != 0) {
-    song.patternDelay = 0;
+    e.song.patternDelay = 0;
   } else {
-    repeats = song.patternDelayCounter;
+    repeats = e.song.patternDelayCounter;
   }
   if (repeats != 0) {
-    song.patternDelayCounter = static_cast<uint8_t>(repeats - 1);
-    if (song.patternDelayCounter != 0) song.row = oldRow;
+    e.song.patternDelayCounter = static_cast<uint8_t>(repeats - 1);
+    if (e.song.patternDelayCounter != 0) e.song.row = oldRow;
   }
 
-  if (song.patternLoopJump == 1) {
-    song.patternLoopJump = 0;
-    song.row = static_cast<int16_t>(song.breakRow);  // breakRow keeps its value
+  if (e.song.patternLoopJump == 1) {
+    e.song.patternLoopJump = 0;
+    e.song.row = static_cast<int16_t>(e.song.breakRow);  // breakRow keeps its value
   }
 
-  if (song.row >= song.patternLength || song.positionJump == 1) {
-    song.row = static_cast<int16_t>(song.breakRow);
-    song.breakRow = 0;
-    song.positionJump = 0;
-    int position = static_cast<int16_t>(song.songPosition + 1);
-    if (position >= song.songLength) position = song.restartPosition;
-    enterSongPosition(position);
-    song.positionEntered = 1;
+  if (e.song.row >= e.song.patternLength || e.song.positionJump == 1) {
+    e.song.row = static_cast<int16_t>(e.song.breakRow);
+    e.song.breakRow = 0;
+    e.song.positionJump = 0;
+    int position = static_cast<int16_t>(e.song.songPosition + 1);
+    if (position >= e.song.songLength) position = e.song.restartPosition;
+    enterSongPosition(e, position);
+    e.song.positionEntered = 1;
   }
 }
 
 }  // namespace
 
-void playerTick() {
-  if (song.paused != 0) return;
-  song.tickCounter = static_cast<uint16_t>(song.tickCounter - 1);
+void playerTick(Engine& e) {
+  if (e.song.paused != 0) return;
+  e.song.tickCounter = static_cast<uint16_t>(e.song.tickCounter - 1);
   bool rowTick = false;
-  if (song.tickCounter == 0) {
-    song.tickCounter = song.speed;
-    rowTick = song.patternDelayCounter == 0;
+  if (e.song.tickCounter == 0) {
+    e.song.tickCounter = e.song.speed;
+    rowTick = e.song.patternDelayCounter == 0;
   }
   if (rowTick) {
-    readRow();
+    readRow(e);
   } else {
-    continueRow();
+    continueRow(e);
   }
-  if (song.tickCounter == 1) stepRow();
+  if (e.song.tickCounter == 1) stepRow(e);
 }
 
-void setTempo(uint16_t tempo) {
-  const int32_t f = player.mixingFrequency;
+void setTempo(Engine& e, uint16_t tempo) {
+  const int32_t f = e.player.mixingFrequency;
   const int32_t t = tempo != 0 ? tempo : 125;
-  song.samplesPerTick = (2 * f + f / 2) / t;
+  e.song.samplesPerTick = (2 * f + f / 2) / t;
 }
 
-void setPosition(int32_t position, int32_t row) {
+void setPosition(Engine& e, int32_t position, int32_t row) {
   if (position != -1) {
-    if (song.songLength != 0 && position >= song.songLength) position = song.songLength - 1;
-    enterSongPosition(position);
+    if (e.song.songLength != 0 && position >= e.song.songLength) position = e.song.songLength - 1;
+    enterSongPosition(e, position);
   }
   if (row != -1) {
-    if (row >= song.patternLength) row = song.patternLength - 1;
-    song.row = static_cast<int16_t>(row);
+    if (row >= e.song.patternLength) row = e.song.patternLength - 1;
+    e.song.row = static_cast<int16_t>(row);
   }
-  song.tickCounter = 1;
+  e.song.tickCounter = 1;
 }
 
-void rewindSong() {
-  song.tickCounter = 1;
-  resetChannels();
-  enterSongPosition(0);
-  song.row = 0;
-  if (song.row >= song.patternLength) song.row = static_cast<int16_t>(song.patternLength - 1);
-  song.tickCounter = 1;
+void rewindSong(Engine& e) {
+  e.song.tickCounter = 1;
+  resetChannels(e);
+  enterSongPosition(e, 0);
+  e.song.row = 0;
+  if (e.song.row >= e.song.patternLength) e.song.row = static_cast<int16_t>(e.song.patternLength - 1);
+  e.song.tickCounter = 1;
 }
 
-void resetChannels() {
-  lockAudio();
-  resetChannelsWithLockHeld();
-  unlockAudio();
+void resetChannels(Engine& e) {
+  AudioLockHold hold(e.audioLock);
+  resetChannelsWithLockHeld(e);
 }
 
-void resetChannelsWithLockHeld() {
-  for (Channel& ch : channels) {
+void resetChannelsWithLockHeld(Engine& e) {
+  for (Channel& ch : e.channels) {
     ch.status = Channel::volumeChanged;
     ch.relativeNote = 0;
     ch.instrumentNumber = 0;
@@ -250,7 +246,7 @@ void resetChannelsWithLockHeld() {
     ch.samplePanning = 128;
     ch.panning = 128;
     ch.finalPanning = 128;
-    ch.instrument = song.instruments[0];
+    ch.instrument = e.song.instruments[0];
   }
 }
 

@@ -24,31 +24,31 @@ uint8_t raised(uint8_t value, uint8_t x, int highest) {
 
 // ---------------------------------------------------------------- first tick
 
-void noneFirst(Channel&, uint8_t&) {}
+void noneFirst(Engine&, Channel&, uint8_t&) {}
 
 // 0x10..0x5F; 0x51..0x5F act as 0x50.
-void setVolume(Channel& ch, uint8_t& cell) {
+void setVolume(Engine&, Channel& ch, uint8_t& cell) {
   const int v = cell - 0x10;
   cell = static_cast<uint8_t>(v < 64 ? v : 64);
   setVolumes(ch, cell, Channel::volumeChanged | Channel::quickRamp);
 }
 
-void fineVolumeDown(Channel& ch, uint8_t& cell) {
+void fineVolumeDown(Engine&, Channel& ch, uint8_t& cell) {
   cell = lowered(ch.volume, cell & 0x0F);
   setVolumes(ch, cell, Channel::volumeChanged);
 }
 
-void fineVolumeUp(Channel& ch, uint8_t& cell) {
+void fineVolumeUp(Engine&, Channel& ch, uint8_t& cell) {
   cell = raised(ch.volume, cell & 0x0F, 64);
   setVolumes(ch, cell, Channel::volumeChanged);
 }
 
-void setVibratoSpeed(Channel& ch, uint8_t& cell) {
+void setVibratoSpeed(Engine&, Channel& ch, uint8_t& cell) {
   cell = static_cast<uint8_t>(4 * (cell & 0x0F));
   if (cell != 0) ch.vibratoSpeed = cell;
 }
 
-void setPanning(Channel& ch, uint8_t& cell) {
+void setPanning(Engine&, Channel& ch, uint8_t& cell) {
   cell = static_cast<uint8_t>(16 * (cell & 0x0F));
   ch.panning = cell;
   ch.status |= Channel::panningChanged;
@@ -56,36 +56,36 @@ void setPanning(Channel& ch, uint8_t& cell) {
 
 // ---------------------------------------------------------------- later ticks
 
-void noneLater(Channel&) {}
+void noneLater(Engine&, Channel&) {}
 
 uint8_t lowNibble(const Channel& ch) { return ch.volumeColumn & 0x0F; }
 
-void volumeSlideDown(Channel& ch) {
+void volumeSlideDown(Engine&, Channel& ch) {
   setVolumes(ch, lowered(ch.volume, lowNibble(ch)), Channel::volumeChanged);
 }
 
-void volumeSlideUp(Channel& ch) {
+void volumeSlideUp(Engine&, Channel& ch) {
   setVolumes(ch, raised(ch.volume, lowNibble(ch), 64), Channel::volumeChanged);
 }
 
-void vibrato(Channel& ch) {
+void vibrato(Engine&, Channel& ch) {
   const uint8_t depth = lowNibble(ch);
   if (depth != 0) ch.vibratoDepth = depth;
   vibratoStep(ch);
 }
 
 // x = 0 is not a no-operation: it moves the panning hard left.
-void panningSlideLeft(Channel& ch) {
+void panningSlideLeft(Engine&, Channel& ch) {
   ch.panning = lowNibble(ch) == 0 ? 0 : lowered(ch.panning, lowNibble(ch));
   ch.status |= Channel::panningChanged;
 }
 
-void panningSlideRight(Channel& ch) {
+void panningSlideRight(Engine&, Channel& ch) {
   ch.panning = raised(ch.panning, lowNibble(ch), 255);
   ch.status |= Channel::panningChanged;
 }
 
-void tonePortamento(Channel& ch) { tonePortamentoStep(ch); }
+void tonePortamento(Engine& e, Channel& ch) { tonePortamentoStep(e, ch); }
 
 }  // namespace
 

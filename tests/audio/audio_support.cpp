@@ -14,9 +14,9 @@
 namespace zv::test {
 
 void resetPlayer(int32_t frequency, bool interpolation, bool volumeRamping) {
-  cleanPlayer(frequency, 1024, interpolation, volumeRamping);
-  setAmp(4);
-  setMasterVolume(256);
+  cleanPlayer(engine, frequency, 1024, interpolation, volumeRamping);
+  setAmp(engine, 4);
+  setMasterVolume(engine, 256);
 }
 
 TempDir::TempDir() {
@@ -80,12 +80,12 @@ ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData) {
   result.checksum = checksumOf(nullptr, 0);
   const int32_t frequency = player.mixingFrequency;
   std::vector<int16_t> tick(static_cast<size_t>(maxTickFrames(frequency)) * 2);
-  stopPlayback();
-  allocateMixBuffer(maxTickFrames(frequency));
-  prepareRender(frequency, player.amp, 0);
+  stopPlayback(engine);
+  allocateMixBuffer(engine, maxTickFrames(frequency));
+  prepareRender(engine, frequency, player.amp, 0);
   size_t total = 0;
-  while (!(result.songEnded = songEndReached())) {
-    const int32_t bytes = renderTick(tick.data());
+  while (!(result.songEnded = songEndReached(engine))) {
+    const int32_t bytes = renderTick(engine, tick.data());
     if (total + static_cast<size_t>(bytes) > maxDataBytes) break;
     const auto* raw = reinterpret_cast<const uint8_t*>(tick.data());
     if (keepData) result.data.insert(result.data.end(), raw, raw + bytes);
@@ -94,9 +94,9 @@ ManualRender renderByTicks(uint32_t maxDataBytes, bool keepData) {
     total += static_cast<size_t>(bytes);
   }
   result.totalBytes = total;
-  freeMixBuffer();
-  finishRender();
-  stopPlayback();
+  freeMixBuffer(engine);
+  finishRender(engine);
+  stopPlayback(engine);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 

@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
+#include <memory>
 #include <numeric>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_support.h"
@@ -20,8 +23,9 @@
 #include "loader/module_loader.h"
 #include "loader/song_memory.h"
 #include "mixer/mix_routines.h"
+#include "support/test_engine.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ZELVIX_SANITIZED 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -32,6 +36,11 @@
 namespace zv {
 namespace {
 
+using test::engine;
+using test::song;
+using test::player;
+using test::voices;
+using test::renderActive;
 #ifdef ZELVIX_SANITIZED
 constexpr uint32_t kRenderSeconds = 10;
 #else
@@ -95,10 +104,10 @@ TEST_P(CorpusRenderTest, RendersToAValidWavOfItsTicks) {
   const std::string out = dir.file(GetParam() + ".wav");
 
   test::resetPlayer();
-  setAmp(10);
-  ASSERT_TRUE(loadModuleFile(module.c_str()));
+  setAmp(engine, 10);
+  ASSERT_TRUE(loadModuleFile(engine, module.c_str()));
   renderActive = true;
-  ASSERT_EQ(renderSongToWav(out.c_str(), kRenderBytes), RenderResult::ok);
+  ASSERT_EQ(renderSongToWav(engine, out.c_str(), kRenderBytes), RenderResult::ok);
   const StreamedWav wav = readWav(out);
   EXPECT_TRUE(wav.header.wellFormed);
   EXPECT_EQ(wav.header.sampleRate, 44100u);
@@ -107,8 +116,8 @@ TEST_P(CorpusRenderTest, RendersToAValidWavOfItsTicks) {
   // The same song again from a fresh set-up (as a new run of the program
   // makes it), tick by tick: the file holds exactly these ticks.
   test::resetPlayer();
-  setAmp(10);
-  ASSERT_TRUE(loadModuleFile(module.c_str()));
+  setAmp(engine, 10);
+  ASSERT_TRUE(loadModuleFile(engine, module.c_str()));
   const test::ManualRender ticks = test::renderByTicks(kRenderBytes, false);
   const uint64_t sum = std::accumulate(ticks.tickBytes.begin(), ticks.tickBytes.end(), uint64_t{0});
   EXPECT_EQ(sum, wav.header.dataSize);
@@ -117,7 +126,7 @@ TEST_P(CorpusRenderTest, RendersToAValidWavOfItsTicks) {
 #ifndef ZELVIX_SANITIZED
   EXPECT_TRUE(ticks.songEnded) << "still playing after " << kRenderSeconds << " s";
 #endif
-  freeSong();
+  freeSong(engine);
 }
 
 // The instruction sets change nothing: with every combination of
@@ -135,8 +144,8 @@ TEST_P(CorpusRenderTest, EveryInstructionSetRendersTheSameBytes) {
     for (const MixTarget& target : targets) {
       useMixTarget(target);
       test::resetPlayer(44100, interpolation, ramping);
-      setAmp(10);
-      ASSERT_TRUE(loadModuleFile(module.c_str()));
+      setAmp(engine, 10);
+      ASSERT_TRUE(loadModuleFile(engine, module.c_str()));
       checksums.push_back(test::renderByTicks(kCompareSeconds * 44100 * 4, false).checksum);
     }
     useMixTarget(saved);
@@ -145,7 +154,7 @@ TEST_P(CorpusRenderTest, EveryInstructionSetRendersTheSameBytes) {
           << targets[i].name << ", interpolation " << interpolation << " ramping " << ramping;
     }
   }
-  freeSong();
+  freeSong(engine);
 }
 
 std::string testName(const ::testing::TestParamInfo<std::string>& info) {
@@ -176,10 +185,10 @@ TEST(CorpusRender, TenSecondsOfAnXmAndAMod) {
   test::TempDir dir;
   for (const std::string& name : chosen) {
     test::resetPlayer();
-    ASSERT_TRUE(loadModuleFile((std::string(ZELVIX_CORPUS_DIR) + "/" + name).c_str())) << name;
+    ASSERT_TRUE(loadModuleFile(engine, (std::string(ZELVIX_CORPUS_DIR) + "/" + name).c_str())) << name;
     renderActive = true;
-    ASSERT_EQ(renderSongToWav(dir.file(name + ".wav").c_str(), 10 * 44100 * 4), RenderResult::ok) << name;
-    freeSong();
+    ASSERT_EQ(renderSongToWav(engine, dir.file(name + ".wav").c_str(), 10 * 44100 * 4), RenderResult::ok) << name;
+    freeSong(engine);
     const StreamedWav wav = readWav(dir.file(name + ".wav"));
     EXPECT_TRUE(wav.header.wellFormed) << name;
     // Whole ticks up to the limit: the last tick that would pass it is not made.
@@ -199,12 +208,135 @@ TEST(CorpusRender, SongsEndWhereTheyStartOver) {
     const std::string module = std::string(ZELVIX_CORPUS_DIR) + "/" + song.name;
     if (!std::filesystem::exists(module)) continue;
     test::resetPlayer();
-    ASSERT_TRUE(loadModuleFile(module.c_str())) << song.name;
+    ASSERT_TRUE(loadModuleFile(engine, module.c_str())) << song.name;
     renderActive = true;
-    ASSERT_EQ(renderSongToWav(dir.file("song.wav").c_str()), RenderResult::ok) << song.name;
-    freeSong();
+    ASSERT_EQ(renderSongToWav(engine, dir.file("song.wav").c_str()), RenderResult::ok) << song.name;
+    freeSong(engine);
     EXPECT_EQ(readWav(dir.file("song.wav")).header.dataSize, song.frames * 4) << song.name;
   }
+}
+
+// ---------------------------------------------------------------- engines together
+
+// Engines share nothing: songs rendered on engines of their own, at the same
+// time on several threads or one after another, give each song's bytes.
+
+struct Module {
+  std::string name;
+  std::vector<uint8_t> bytes;
+};
+
+// The corpus's modules (`limit` at most), or eight songs made here when it is absent.
+std::vector<Module> modulesForEngines(size_t limit) {
+  std::vector<Module> modules;
+  for (const std::string& name : corpusModules()) {
+    if (modules.size() == limit) break;
+    modules.push_back({name, test::readFile(std::string(ZELVIX_CORPUS_DIR) + "/" + name)});
+  }
+  for (int i = 0; modules.empty() && i < 8; ++i) {
+    // Each differs in length, channels and note, so a mixed-up render shows.
+    test::XmModulePlan plan = test::toneSong(8 + 4 * i, 2 + 2 * (i % 4), 1 + i % 3);
+    plan.cell(0, 0, 0).note = static_cast<uint8_t>(37 + 3 * i);
+    plan.cell(0, 2 + i, 1) = NoteCell{static_cast<uint8_t>(61 - i), 1, 0, 0, 0};
+    modules.push_back({"generated " + std::to_string(i), test::writeXm(plan)});
+  }
+  return modules;
+}
+
+// Whole songs up to ten minutes; the sanitizer builds render the first 20 seconds.
+constexpr uint32_t kEngineRenderBytes = (kRenderSeconds < 20 ? 20 : kRenderSeconds) * 44100 * 4;
+
+// What a render left in its file: the header's data size and the data's checksum.
+struct Rendered {
+  uint32_t dataSize = 0;
+  uint64_t checksum = 0;
+  bool operator==(const Rendered&) const = default;
+};
+
+// `module` loaded into `e` (set up afresh, amp 10, as the program does).
+bool loadInto(Engine& e, const Module& module) {
+  setupReplayer(e, 44100, 1024, true, true);
+  setAmp(e, 10);
+  return loadModuleFromMemory(e, module.bytes.data(), static_cast<uint32_t>(module.bytes.size()));
+}
+
+// The loaded song of `e` rendered into `path`.
+Rendered renderLoaded(Engine& e, const std::string& path) {
+  e.renderActive = true;
+  if (renderSongToWav(e, path.c_str(), kEngineRenderBytes) != RenderResult::ok) return {};
+  const StreamedWav wav = readWav(path);
+  std::remove(path.c_str());
+  return {wav.header.dataSize, wav.checksum};
+}
+
+Rendered renderOn(Engine& e, const Module& module, const std::string& path) {
+  if (!loadInto(e, module)) return {};
+  const Rendered rendered = renderLoaded(e, path);
+  freeSong(e);
+  return rendered;
+}
+
+// Each module rendered alone, one after another, on a fresh engine.
+std::vector<Rendered> renderedAlone(const std::vector<Module>& modules, const test::TempDir& dir) {
+  std::vector<Rendered> alone;
+  for (const Module& module : modules) {
+    const std::unique_ptr<Engine> e(new Engine());
+    alone.push_back(renderOn(*e, module, dir.file("alone.wav")));
+    EXPECT_GT(alone.back().dataSize, 0u) << module.name;
+  }
+  return alone;
+}
+
+TEST(EnginesTogether, TwoSongsOnTwoThreadsEachAsAlone) {
+  const std::vector<Module> modules = modulesForEngines(2);
+  ASSERT_EQ(modules.size(), 2u);
+  test::TempDir dir;
+  const std::vector<Rendered> alone = renderedAlone(modules, dir);
+  Rendered together[2];
+  std::thread threads[2];
+  for (int i = 0; i < 2; ++i) {
+    threads[i] = std::thread([&, i] {
+      const std::unique_ptr<Engine> e(new Engine());
+      together[i] = renderOn(*e, modules[i], dir.file("together" + std::to_string(i) + ".wav"));
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(together[i], alone[i]) << modules[i].name;
+}
+
+// Eight threads, each with one engine, take the modules in turn.
+TEST(EnginesTogether, EightEnginesOverEightThreads) {
+  const std::vector<Module> modules = modulesForEngines(SIZE_MAX);
+  test::TempDir dir;
+  const std::vector<Rendered> alone = renderedAlone(modules, dir);
+  std::vector<Rendered> together(modules.size());
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      const std::unique_ptr<Engine> e(new Engine());
+      for (size_t i; (i = next++) < modules.size();) {
+        together[i] = renderOn(*e, modules[i], dir.file("thread" + std::to_string(t) + ".wav"));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < modules.size(); ++i) EXPECT_EQ(together[i], alone[i]) << modules[i].name;
+}
+
+// A song loaded and rendered on a second engine leaves the first one's
+// loaded song as it was.
+TEST(EnginesTogether, ASecondEngineLeavesTheFirstAlone) {
+  const std::vector<Module> modules = modulesForEngines(2);
+  ASSERT_EQ(modules.size(), 2u);
+  test::TempDir dir;
+  const std::vector<Rendered> alone = renderedAlone(modules, dir);
+  const std::unique_ptr<Engine> first(new Engine());
+  const std::unique_ptr<Engine> second(new Engine());
+  ASSERT_TRUE(loadInto(*first, modules[0]));
+  ASSERT_TRUE(loadInto(*second, modules[1]));
+  EXPECT_EQ(renderLoaded(*second, dir.file("b.wav")), alone[1]);
+  EXPECT_EQ(renderLoaded(*first, dir.file("a.wav")), alone[0]);
 }
 
 TEST(CorpusRender, CorpusPresent) {

@@ -27,10 +27,12 @@ std::vector<std::string> reproducers(const std::string& target) {
   return files;
 }
 
-void replayAll(const std::string& target, std::string (*run)(const uint8_t*, size_t)) {
+// Each finding on an engine of its own, as the fuzz targets run them.
+void replayAll(const std::string& target, std::string (*run)(Engine&, const uint8_t*, size_t)) {
   for (const std::string& path : reproducers(target)) {
     const std::vector<uint8_t> bytes = readFile(path);
-    EXPECT_EQ(run(bytes.data(), bytes.size()), "") << path;
+    Engine e;
+    EXPECT_EQ(run(e, bytes.data(), bytes.size()), "") << path;
   }
 }
 

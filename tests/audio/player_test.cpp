@@ -12,10 +12,17 @@
 #include "mixer/voices.h"
 #include "replayer/channel.h"
 #include "replayer/pitch.h"
+#include "support/test_engine.h"
 
 namespace zv {
 namespace {
 
+using test::engine;
+using test::song;
+using test::channels;
+using test::player;
+using test::voices;
+using test::renderActive;
 using test::resetPlayer;
 
 class PlayerTest : public ::testing::Test {
@@ -59,11 +66,11 @@ TEST_F(PlayerTest, BufferConversionMatchesTheSampleConversion) {
   for (int i = 0; i < 1000; ++i) sums.push_back(i % 2 ? any(random) : near(random));
   sums.push_back(3);  // an odd tail behind the groups of eight
   sums.push_back(-3);
-  ASSERT_TRUE(allocateMixBuffer(static_cast<int32_t>(sums.size() / 2)));
+  ASSERT_TRUE(allocateMixBuffer(engine, static_cast<int32_t>(sums.size() / 2)));
   for (int32_t volume : {256, 255, 128, 1, 0}) {
     std::copy(sums.begin(), sums.end(), player.mixBuffer);
     std::vector<int16_t> out(sums.size());
-    convertMixBuffer(out.data(), static_cast<int32_t>(sums.size() / 2), volume);
+    convertMixBuffer(engine, out.data(), static_cast<int32_t>(sums.size() / 2), volume);
     for (size_t i = 0; i < sums.size(); ++i) {
       EXPECT_EQ(out[i], convertSample(sums[i], volume)) << "sum " << sums[i] << " volume " << volume;
     }
@@ -77,7 +84,7 @@ TEST_F(PlayerTest, SetupClampsTheFrequencyAndRestoresDefaults) {
   song.speed = 3;
   song.linearFrequencies = 0;
   channels[31].volume = 40;
-  setupReplayer(7999, 2048, false, false);
+  setupReplayer(engine, 7999, 2048, false, false);
   EXPECT_EQ(player.mixingFrequency, 8000);
   EXPECT_EQ(player.bufferSize, 2048);
   EXPECT_FALSE(player.interpolation);
@@ -88,23 +95,23 @@ TEST_F(PlayerTest, SetupClampsTheFrequencyAndRestoresDefaults) {
   EXPECT_EQ(song.periodTable, linearPeriodTable);
   EXPECT_EQ(song.tickCounter, 1);
   EXPECT_EQ(channels[31].volume, 0);
-  setupReplayer(8001, 1024, true, true);
+  setupReplayer(engine, 8001, 1024, true, true);
   EXPECT_EQ(player.mixingFrequency, 8001);
-  setupReplayer(95999, 1024, true, true);
+  setupReplayer(engine, 95999, 1024, true, true);
   EXPECT_EQ(player.mixingFrequency, 95999);
-  setupReplayer(96000, 1024, true, true);
+  setupReplayer(engine, 96000, 1024, true, true);
   EXPECT_EQ(player.mixingFrequency, 96000);
-  setupReplayer(200000, 1024, true, true);
+  setupReplayer(engine, 200000, 1024, true, true);
   EXPECT_EQ(player.mixingFrequency, 96000);
 }
 
 TEST_F(PlayerTest, AmpIsClampedAndKeepsItsFactor) {
-  EXPECT_EQ(getAmp(), 4);
+  EXPECT_EQ(getAmp(engine), 4);
   EXPECT_EQ(player.ampFactor, 32);
   const int32_t cases[][2] = {{-5, 1}, {0, 1}, {1, 1}, {2, 2}, {10, 10}, {31, 31}, {32, 32}, {99, 32}};
   for (const auto& c : cases) {
-    setAmp(c[0]);
-    EXPECT_EQ(getAmp(), c[1]) << c[0];
+    setAmp(engine, c[0]);
+    EXPECT_EQ(getAmp(engine), c[1]) << c[0];
     EXPECT_EQ(player.ampFactor, c[1] * 8) << c[0];
   }
 }
@@ -113,8 +120,8 @@ TEST_F(PlayerTest, MasterVolumeIsClampedAndMarksEveryChannel) {
   const int32_t cases[][2] = {{-5, 0}, {0, 0}, {1, 1}, {128, 128}, {255, 255}, {256, 256}, {300, 256}};
   for (const auto& c : cases) {
     for (Channel& ch : channels) ch.status = Channel::periodChanged;
-    setMasterVolume(c[0]);
-    EXPECT_EQ(getMasterVolume(), c[1]) << c[0];
+    setMasterVolume(engine, c[0]);
+    EXPECT_EQ(getMasterVolume(engine), c[1]) << c[0];
     for (const Channel& ch : channels) {
       EXPECT_EQ(ch.status, Channel::periodChanged | Channel::volumeChanged);
     }
@@ -123,52 +130,52 @@ TEST_F(PlayerTest, MasterVolumeIsClampedAndMarksEveryChannel) {
 
 TEST_F(PlayerTest, PauseOperations) {
   EXPECT_EQ(song.paused, 0);
-  togglePause();
+  togglePause(engine);
   EXPECT_EQ(song.paused, 1);
-  togglePause();
+  togglePause(engine);
   EXPECT_EQ(song.paused, 0);
-  pausePlayback();
-  pausePlayback();
+  pausePlayback(engine);
+  pausePlayback(engine);
   EXPECT_EQ(song.paused, 1);
-  resumePlayback();
+  resumePlayback(engine);
   EXPECT_EQ(song.paused, 0);
-  pausePlayback();
-  stopPlayback();  // always leaves playback unpaused
+  pausePlayback(engine);
+  stopPlayback(engine);  // always leaves playback unpaused
   EXPECT_EQ(song.paused, 0);
 }
 
 TEST_F(PlayerTest, StartFailsWithoutASongOrAtTempoZero) {
   song.songLoaded = 0;
-  EXPECT_FALSE(startPlayback());
+  EXPECT_FALSE(startPlayback(engine));
   EXPECT_EQ(player.mixBuffer, nullptr);
   song.songLoaded = 1;
   song.tempo = 0;
-  EXPECT_FALSE(startPlayback());
+  EXPECT_FALSE(startPlayback(engine));
   EXPECT_EQ(player.mixBuffer, nullptr);
   song.songLoaded = 0;
 }
 
 TEST_F(PlayerTest, StopFreesTheMixBufferAndResetsGlobalVolume) {
-  ASSERT_TRUE(allocateMixBuffer(1024));
+  ASSERT_TRUE(allocateMixBuffer(engine, 1024));
   song.globalVolume = 20;
-  stopPlayback();
+  stopPlayback(engine);
   EXPECT_EQ(player.mixBuffer, nullptr);
   EXPECT_EQ(player.mixBufferFrames, 0);
   EXPECT_EQ(song.globalVolume, 64);
-  stopPlayback();  // twice is harmless
+  stopPlayback(engine);  // twice is harmless
 }
 
 TEST_F(PlayerTest, MixBufferAllocation) {
-  EXPECT_FALSE(allocateMixBuffer(0));
-  EXPECT_FALSE(allocateMixBuffer(-3));
+  EXPECT_FALSE(allocateMixBuffer(engine, 0));
+  EXPECT_FALSE(allocateMixBuffer(engine, -3));
   player.samplesLeftInTick = 77;
-  ASSERT_TRUE(allocateMixBuffer(300));
+  ASSERT_TRUE(allocateMixBuffer(engine, 300));
   EXPECT_EQ(player.mixBufferFrames, 300);
   EXPECT_EQ(player.samplesLeftInTick, 0);  // the next output starts with a tick
-  ASSERT_TRUE(allocateMixBuffer(600));     // replaces, no leak (asan)
+  ASSERT_TRUE(allocateMixBuffer(engine, 600));     // replaces, no leak (asan)
   EXPECT_EQ(player.mixBufferFrames, 600);
-  freeMixBuffer();
-  freeMixBuffer();
+  freeMixBuffer(engine);
+  freeMixBuffer(engine);
   EXPECT_EQ(player.mixBuffer, nullptr);
 }
 
@@ -199,7 +206,7 @@ TEST_F(PlayerTest, FinishVoiceRampsEndsRampsOfTheSongsChannelsOnly) {
     v.rampSamplesLeft = 9;
   }
   voices[1].flags = Voice::sixteenBit | Voice::backwards | 0x02;
-  finishVoiceRamps();
+  finishVoiceRamps(engine);
   for (int v = 0; v < 4; ++v) {
     EXPECT_EQ(voices[v].currentLeft, 100) << v;
     EXPECT_EQ(voices[v].currentRight, 200) << v;
@@ -216,30 +223,30 @@ TEST_F(PlayerTest, FinishVoiceRampsEndsRampsOfTheSongsChannelsOnly) {
 // ---------------------------------------------------------------- generator
 
 TEST_F(PlayerTest, ZeroFramesWriteNothing) {
-  ASSERT_TRUE(allocateMixBuffer(1024));
+  ASSERT_TRUE(allocateMixBuffer(engine, 1024));
   std::vector<int16_t> out(8, 0x5A5A);
   player.samplesLeftInTick = 5;
-  fillOutputBuffer(out.data(), 0);
-  fillOutputBuffer(out.data(), -4);
+  fillOutputBuffer(engine, out.data(), 0);
+  fillOutputBuffer(engine, out.data(), -4);
   for (int16_t s : out) EXPECT_EQ(s, 0x5A5A);
   EXPECT_EQ(player.samplesLeftInTick, 5);
 }
 
 TEST_F(PlayerTest, SilentWithoutRunningWhilePausedOrRendering) {
-  ASSERT_TRUE(allocateMixBuffer(1024));
+  ASSERT_TRUE(allocateMixBuffer(engine, 1024));
   song.speed = 100;
   song.tickCounter = 100;
   player.samplesLeftInTick = 500;
   std::vector<int16_t> out(2048, 0x5A5A);
-  pausePlayback();
-  fillOutputBuffer(out.data(), 1024);
+  pausePlayback(engine);
+  fillOutputBuffer(engine, out.data(), 1024);
   for (int16_t s : out) ASSERT_EQ(s, 0);
   EXPECT_EQ(player.samplesLeftInTick, 500);  // resumes at the same frame of the tick
   EXPECT_EQ(song.tickCounter, 100);
-  resumePlayback();
+  resumePlayback(engine);
   renderActive = true;
   std::fill(out.begin(), out.end(), 0x5A5A);
-  fillOutputBuffer(out.data(), 1024);
+  fillOutputBuffer(engine, out.data(), 1024);
   renderActive = false;
   for (int16_t s : out) ASSERT_EQ(s, 0);
   EXPECT_EQ(player.samplesLeftInTick, 500);
@@ -248,7 +255,7 @@ TEST_F(PlayerTest, SilentWithoutRunningWhilePausedOrRendering) {
 
 TEST_F(PlayerTest, SilentWithoutAMixBuffer) {
   std::vector<int16_t> out(64, 0x5A5A);
-  fillOutputBuffer(out.data(), 32);
+  fillOutputBuffer(engine, out.data(), 32);
   for (int16_t s : out) ASSERT_EQ(s, 0);
 }
 

@@ -16,10 +16,18 @@
 #include "replayer/pitch.h"
 #include "replayer/song.h"
 #include "replayer/tick_engine.h"
+#include "support/test_engine.h"
 
 namespace zv {
 namespace {
 
+using test::engine;
+using test::song;
+using test::channels;
+using test::player;
+using test::voices;
+using test::voiceOfChannel;
+using test::renderActive;
 using test::loadBytes;
 using test::parseWav;
 using test::readFile;
@@ -41,13 +49,13 @@ class SongRenderTest : public ::testing::Test {
   }
   void TearDown() override { resetPlayer(); }
 
-  void load(const XmModulePlan& plan) { ASSERT_TRUE(loadBytes(writeXm(plan))); }
+  void load(const XmModulePlan& plan) { ASSERT_TRUE(loadBytes(engine, writeXm(plan))); }
 
   // Renders the loaded song into a fresh file and returns what it holds.
   test::WavInfo render(uint32_t maxDataBytes = kMaxWavDataBytes) {
     const std::string path = dir.file("render" + std::to_string(++renders) + ".wav");
     renderActive = true;
-    EXPECT_EQ(renderSongToWav(path.c_str(), maxDataBytes), RenderResult::ok);
+    EXPECT_EQ(renderSongToWav(engine, path.c_str(), maxDataBytes), RenderResult::ok);
     EXPECT_FALSE(renderActive);
     test::WavInfo wav = parseWav(readFile(path));
     EXPECT_TRUE(wav.wellFormed);
@@ -232,7 +240,7 @@ TEST_F(SongRenderTest, EveryChannelStartingTogetherRendersItsTicks) {
 // A crafted header tempo that would make ticks of 0 frames still renders,
 // one frame per tick.
 TEST_F(SongRenderTest, CraftedTempoGivesOneFrameTicks) {
-  setupReplayer(8000, 1024, true, true);
+  setupReplayer(engine, 8000, 1024, true, true);
   XmModulePlan plan = toneSong(4);
   plan.speed = 1;
   plan.tempo = 65535;
@@ -244,7 +252,7 @@ TEST_F(SongRenderTest, CraftedTempoGivesOneFrameTicks) {
 // ---------------------------------------------------------------- the file
 
 TEST_F(SongRenderTest, HeaderAtNinetySixKilohertz) {
-  setupReplayer(96000, 1024, true, true);
+  setupReplayer(engine, 96000, 1024, true, true);
   load(toneSong(2));
   const test::WavInfo wav = render();
   EXPECT_EQ(wav.sampleRate, 96000u);
@@ -262,17 +270,17 @@ TEST_F(SongRenderTest, RendersAreDeterministic) {
 TEST_F(SongRenderTest, MasterVolumeDoesNotReachTheFile) {
   load(toneSong(8));
   const test::WavInfo full = render();
-  setMasterVolume(64);
+  setMasterVolume(engine, 64);
   const test::WavInfo quiet = render();
   EXPECT_EQ(full.data, quiet.data);
-  EXPECT_EQ(getMasterVolume(), 64);
+  EXPECT_EQ(getMasterVolume(engine), 64);
 }
 
 TEST_F(SongRenderTest, AmpReachesTheFile) {
   load(toneSong(8));
-  setAmp(4);
+  setAmp(engine, 4);
   const test::WavInfo soft = render();
-  setAmp(16);
+  setAmp(engine, 16);
   const test::WavInfo loud = render();
   ASSERT_EQ(soft.data.size(), loud.data.size());
   EXPECT_NE(soft.data, loud.data);
@@ -286,11 +294,11 @@ TEST_F(SongRenderTest, AmpReachesTheFile) {
 }
 
 TEST_F(SongRenderTest, PlayerIsRestoredAfterTheRender) {
-  setupReplayer(48000, 2048, true, true);
+  setupReplayer(engine, 48000, 2048, true, true);
   const int32_t amiga = player.amigaStepFactor;
   const int32_t linear = player.linearStepFactor;
   load(toneSong(4));
-  setAmp(10);
+  setAmp(engine, 10);
   render();
   EXPECT_EQ(player.mixingFrequency, 48000);
   EXPECT_EQ(player.amigaStepFactor, amiga);
@@ -305,14 +313,14 @@ TEST_F(SongRenderTest, PlayerIsRestoredAfterTheRender) {
 // Live output set up as for playback, without a device: render state gives
 // the same start (voices, channels, position, tick lengths).
 void startWithoutDevice(int32_t mixBufferFrames) {
-  stopPlayback();
-  prepareRender(player.mixingFrequency, player.amp, 0);
-  ASSERT_TRUE(allocateMixBuffer(mixBufferFrames));
+  stopPlayback(engine);
+  prepareRender(engine, player.mixingFrequency, player.amp, 0);
+  ASSERT_TRUE(allocateMixBuffer(engine, mixBufferFrames));
 }
 
 void stopWithoutDevice() {
-  freeMixBuffer();
-  finishRender();
+  freeMixBuffer(engine);
+  finishRender(engine);
 }
 
 TEST_F(SongRenderTest, TickBoundariesFallAtTheirExactFrames) {
@@ -321,21 +329,21 @@ TEST_F(SongRenderTest, TickBoundariesFallAtTheirExactFrames) {
   load(plan);
   startWithoutDevice(1024);
   std::vector<int16_t> out(2 * 1024);
-  fillOutputBuffer(out.data(), 1024);  // tick, 882 frames, tick, 142 frames
+  fillOutputBuffer(engine, out.data(), 1024);  // tick, 882 frames, tick, 142 frames
   EXPECT_EQ(song.tickCounter, 30);
   EXPECT_EQ(player.samplesLeftInTick, 740);
-  fillOutputBuffer(out.data(), 100);  // within the tick: no tick runs
+  fillOutputBuffer(engine, out.data(), 100);  // within the tick: no tick runs
   EXPECT_EQ(song.tickCounter, 30);
   EXPECT_EQ(player.samplesLeftInTick, 640);
-  fillOutputBuffer(out.data(), 1024);  // 640 frames, tick, 384 frames
+  fillOutputBuffer(engine, out.data(), 1024);  // 640 frames, tick, 384 frames
   EXPECT_EQ(song.tickCounter, 29);
   EXPECT_EQ(player.samplesLeftInTick, 498);
-  pausePlayback();
-  fillOutputBuffer(out.data(), 1024);
+  pausePlayback(engine);
+  fillOutputBuffer(engine, out.data(), 1024);
   EXPECT_EQ(song.tickCounter, 29);
   EXPECT_EQ(player.samplesLeftInTick, 498);
-  resumePlayback();
-  fillOutputBuffer(out.data(), 498);  // ends exactly at the boundary
+  resumePlayback(engine);
+  fillOutputBuffer(engine, out.data(), 498);  // ends exactly at the boundary
   EXPECT_EQ(song.tickCounter, 29);
   EXPECT_EQ(player.samplesLeftInTick, 0);
   stopWithoutDevice();
@@ -352,7 +360,7 @@ TEST_F(SongRenderTest, LiveBuffersOfAnySizeMatchTheRender) {
   plan.cell(0, 9, 0) = NoteCell{97, 0, 0, 0, 0};
   plan.cell(0, 10, 3) = NoteCell{0, 0, 0, kEffectSpeedTempo, 150};
   load(plan);
-  setAmp(10);
+  setAmp(engine, 10);
   const test::ManualRender rendered = test::renderByTicks(kMaxWavDataBytes);
   ASSERT_FALSE(allZero(rendered.data));
 
@@ -364,7 +372,7 @@ TEST_F(SongRenderTest, LiveBuffersOfAnySizeMatchTheRender) {
   size_t made = 0;
   for (size_t i = 0; made < frames; ++i) {
     const int32_t n = sizes[i % std::size(sizes)];
-    fillOutputBuffer(live.data() + 2 * made, n);
+    fillOutputBuffer(engine, live.data() + 2 * made, n);
     made += static_cast<size_t>(n);
   }
   stopWithoutDevice();
@@ -386,12 +394,12 @@ TEST_F(SongRenderTest, ChannelUpdatesReachTheActiveVoices) {
   Voice& first = voices[voiceOfChannel[0]];
   Voice& second = voices[voiceOfChannel[1]];
   second.volume = 0;
-  sendChannelUpdates();
+  sendChannelUpdates(engine);
   EXPECT_EQ(channels[0].status, 0);
   EXPECT_EQ(channels[1].status, 0);
   EXPECT_EQ(first.volume, 255);
   EXPECT_EQ(first.rampSamplesLeft, player.rampLength);  // the short ramp
-  EXPECT_EQ(second.step, periodToStep(4000));
+  EXPECT_EQ(second.step, periodToStep(engine, 4000));
   EXPECT_EQ(second.panning, 0);
   EXPECT_EQ(second.volume, 0);
   EXPECT_EQ(second.rampSamplesLeft, song.samplesPerTick);  // panning ramps over the tick
@@ -402,8 +410,8 @@ TEST_F(SongRenderTest, ChannelUpdatesReachTheActiveVoices) {
 TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   load(toneSong(64));
-  if (!startPlayback()) {
-    stopPlayback();
+  if (!startPlayback(engine)) {
+    stopPlayback(engine);
     GTEST_SKIP() << "no audio device";
   }
   {
@@ -412,17 +420,17 @@ TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
     EXPECT_EQ(song.samplesPerTick, 882);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  setMasterVolume(100);  // marks under the lock while the callback runs
-  togglePause();
+  setMasterVolume(engine, 100);  // marks under the lock while the callback runs
+  togglePause(engine);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  togglePause();
-  restartPlayback();
+  togglePause(engine);
+  restartPlayback(engine);
   {
     AudioLock lock;
     EXPECT_EQ(song.songPosition, 0);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  stopPlayback();
+  stopPlayback(engine);
   EXPECT_EQ(player.mixBuffer, nullptr);
   EXPECT_EQ(song.paused, 0);
   unsetenv("SDL_AUDIODRIVER");

@@ -15,21 +15,27 @@
 #include "replayer/channel.h"
 #include "replayer/song.h"
 #include "replayer/tick_engine.h"
+#include "support/test_engine.h"
 
 namespace zv {
 namespace {
 
+using test::engine;
+using test::song;
+using test::channels;
+using test::player;
+using test::voices;
 class Keys : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(setupReplayer(44100, 1024, true, true));
-    ASSERT_TRUE(test::loadBytes(test::writeXm(test::liveTestSong())));
+    ASSERT_TRUE(setupReplayer(engine, 44100, 1024, true, true));
+    ASSERT_TRUE(test::loadBytes(engine, test::writeXm(test::liveTestSong())));
   }
-  void TearDown() override { freeSong(); }
+  void TearDown() override { freeSong(engine); }
 
   // Somewhere inside a pattern, with sound state that a move must reset.
   void placeAt(int position, int row) {
-    setPosition(position, row);
+    setPosition(engine, position, row);
     song.tickCounter = 2;
     song.globalVolume = 20;
     channels[3].volume = 50;
@@ -50,49 +56,49 @@ class Keys : public ::testing::Test {
 
 TEST_F(Keys, PlusMovesToTheNextEntryAndStaysOnTheLast) {
   placeAt(0, 17);
-  handleKey('+');
+  handleKey(engine, '+');
   expectMovedTo(1, 2);
   placeAt(2, 30);
-  handleKey('+');
+  handleKey(engine, '+');
   expectMovedTo(2, 0);
 }
 
 TEST_F(Keys, MinusMovesToThePreviousEntryAndRestartsEntryZero) {
   placeAt(2, 9);
-  handleKey('-');
+  handleKey(engine, '-');
   expectMovedTo(1, 2);
   placeAt(0, 40);
-  handleKey('-');
+  handleKey(engine, '-');
   expectMovedTo(0, 1);
 }
 
 TEST_F(Keys, SpaceTogglesPauseEscQuitsOthersDoNothing) {
   running = true;
   placeAt(1, 5);
-  handleKey(' ');
+  handleKey(engine, ' ');
   EXPECT_NE(song.paused, 0);
-  handleKey(' ');
+  handleKey(engine, ' ');
   EXPECT_EQ(song.paused, 0);
   for (int key : {int{'='}, int{'\r'}, int{'\n'}, int{'a'}, int{'['}, int{'A'}, 3, 0, -27, -1, 127}) {
-    handleKey(key);
+    handleKey(engine, key);
     EXPECT_EQ(song.paused, 0) << key;
     EXPECT_EQ(song.songPosition, 1) << key;
     EXPECT_EQ(song.row, 5) << key;
     EXPECT_EQ(song.globalVolume, 20) << key;
     EXPECT_TRUE(running) << key;
   }
-  handleKey(27);
+  handleKey(engine, 27);
   EXPECT_FALSE(running);
 }
 
-// Standard output captured into a pipe for one call.
-std::string captureStdout(void (*print)()) {
+// Standard output captured into a pipe for one call on the test engine.
+std::string captureStdout(void (*print)(const Engine&)) {
   fflush(stdout);
   int fds[2];
   if (pipe(fds) != 0) return "";
   int saved = dup(1);
   dup2(fds[1], 1);
-  print();
+  print(engine);
   fflush(stdout);
   dup2(saved, 1);
   close(saved);
@@ -106,11 +112,11 @@ std::string captureStdout(void (*print)()) {
 }
 
 TEST_F(Keys, StatusLineIsExact) {
-  setPosition(2, 5);
+  setPosition(engine, 2, 5);
   EXPECT_EQ(captureStdout(printStatusLine),
             " Pos: 002/003 - Pattern: 000 - Row: 005/064 - Active voices: 00/04         \r");
   song.paused = 1;
-  setPosition(1, 63);
+  setPosition(engine, 1, 63);
   EXPECT_EQ(captureStdout(printStatusLine),
             " Pos: 001/003 - Pattern: 002 - Row: 063/064 - Active voices: 00/04 (PAUSED)\r");
   song.paused = 0;

@@ -1,4 +1,5 @@
 #include "frontend/options.h"
+#include "support/test_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 namespace zv {
 namespace {
 
+using test::song;
 // parseOptions over a command line given without the program name.
 struct Parsed {
   ParseResult result;

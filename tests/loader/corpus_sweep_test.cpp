@@ -11,6 +11,7 @@
 #include "loader_test_support.h"
 #include "support/hostile_input.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 namespace {
@@ -47,7 +48,7 @@ TEST_P(CorpusSweep, EveryTruncationLoadsOrFailsAndRenders) {
   for (size_t n = size > 64 ? size - 64 : 0; n <= size; ++n) lengths.insert(n);
   unsigned variant = 0;
   for (size_t n : lengths) {
-    ASSERT_EQ(loadAndRender(bytes_.data(), n, sweepOptions(variant++), kSweepBudget), "") << "length " << n;
+    ASSERT_EQ(loadAndRender(engine, bytes_.data(), n, sweepOptions(variant++), kSweepBudget), "") << "length " << n;
   }
 }
 
@@ -62,7 +63,7 @@ TEST_P(CorpusSweep, SingleByteChangesLoadOrFailAndRender) {
     const uint8_t before = bytes[at];
     const uint8_t values[] = {0, 0xFF, 0x80, 0x7F, 1, static_cast<uint8_t>(random())};
     bytes[at] = values[random() % std::size(values)];
-    ASSERT_EQ(loadAndRender(bytes.data(), bytes.size(), sweepOptions(round), kSweepBudget), "")
+    ASSERT_EQ(loadAndRender(engine, bytes.data(), bytes.size(), sweepOptions(round), kSweepBudget), "")
         << "byte " << at << " = " << int{bytes[at]} << " (was " << int{before} << ")";
     bytes[at] = before;
   }

@@ -62,16 +62,16 @@ TEST(Corpus, EveryModuleLoadsWithTheHeaderItsBytesGive) {
     SCOPED_TRACE(path);
     std::vector<uint8_t> bytes = readFile(path);
     ASSERT_FALSE(bytes.empty());
-    ASSERT_TRUE(loadModuleFile(path.c_str()));
+    ASSERT_TRUE(loadModuleFile(engine, path.c_str()));
     EXPECT_EQ(song.songLoaded, 1);
-    EXPECT_EQ(songInvariantViolation(), "");
+    EXPECT_EQ(songInvariantViolation(song), "");
     if (isXm(bytes)) {
       expectXmHeader(bytes);
     } else {
       expectModHeader(bytes);
     }
   }
-  freeSong();
+  freeSong(engine);
 }
 
 // Content decides the format, never the name.
@@ -80,10 +80,10 @@ TEST(Corpus, ModNamedXmLoadsAsXm) {
   std::vector<uint8_t> bytes = readFile(path);
   if (bytes.empty()) GTEST_SKIP() << "missing " << path;
   ASSERT_TRUE(isXm(bytes));
-  ASSERT_TRUE(loadModuleFile(path.c_str()));
+  ASSERT_TRUE(loadModuleFile(engine, path.c_str()));
   expectXmHeader(bytes);
   EXPECT_GE(song.formatVersion, 0x0102);
-  freeSong();
+  freeSong(engine);
 }
 
 }  // namespace

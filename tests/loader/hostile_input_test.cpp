@@ -21,10 +21,10 @@ namespace {
 // wrong, or "" when the load failed cleanly or produced a sound song.
 std::string feed(const uint8_t* bytes, size_t size) {
   std::vector<uint8_t> copy(bytes, bytes + size);
-  bool loaded = loadModuleFromMemory(copy.empty() ? nullptr : copy.data(), static_cast<uint32_t>(size));
+  bool loaded = loadModuleFromMemory(engine, copy.empty() ? nullptr : copy.data(), static_cast<uint32_t>(size));
   if (!loaded) return song.songLoaded == 0 ? "" : "failed load left songLoaded set";
   if (song.songLoaded != 1) return "load without songLoaded";
-  return songInvariantViolation();
+  return songInvariantViolation(song);
 }
 
 #define EXPECT_SOUND(bytes, size, what)                          \
@@ -40,10 +40,10 @@ std::vector<std::vector<uint8_t>> generatedModules() {
 
 TEST(HostileInput, EveryTruncationOfGeneratedModules) {
   for (const std::vector<uint8_t>& bytes : generatedModules()) {
-    ASSERT_TRUE(loadBytes(bytes));
+    ASSERT_TRUE(loadBytes(engine, bytes));
     for (size_t n = 0; n <= bytes.size(); ++n) EXPECT_SOUND(bytes.data(), n, "length " << n << " of " << bytes.size());
   }
-  freeSong();
+  freeSong(engine);
 }
 
 TEST(HostileInput, RandomBytes) {
@@ -66,7 +66,7 @@ TEST(HostileInput, RandomBytes) {
     }
     EXPECT_SOUND(bytes.data(), bytes.size(), "round " << round);
   }
-  freeSong();
+  freeSong(engine);
 }
 
 void mutate(std::vector<uint8_t> bytes, std::mt19937& random, int rounds, size_t focus) {
@@ -85,7 +85,7 @@ void mutate(std::vector<uint8_t> bytes, std::mt19937& random, int rounds, size_t
 TEST(HostileInput, SingleByteChangesOfGeneratedModules) {
   std::mt19937 random(7);
   for (const std::vector<uint8_t>& bytes : generatedModules()) mutate(bytes, random, 1500, 1100);
-  freeSong();
+  freeSong(engine);
 }
 
 // Counts that promise more than the file holds fail at the first thing missing.
@@ -93,10 +93,10 @@ TEST(HostileInput, ClaimsBeyondTheFileFail) {
   XmModulePlan plan;
   plan.cell(0, 0, 0) = {1, 0, 0, 0, 0};
   plan.patternCountOverride = 256;
-  EXPECT_FALSE(loadBytes(writeXm(plan)));
+  EXPECT_FALSE(loadBytes(engine, writeXm(plan)));
   plan.patternCountOverride.reset();
   plan.instrumentCountOverride = 128;
-  EXPECT_FALSE(loadBytes(writeXm(plan)));
+  EXPECT_FALSE(loadBytes(engine, writeXm(plan)));
 
   // Every pattern at the largest block with a byte or two of data each: the
   // cells no byte can fill pass their allowance, and nothing is left behind.
@@ -109,9 +109,9 @@ TEST(HostileInput, ClaimsBeyondTheFileFail) {
     plan.patterns.push_back(pattern);
   }
   plan.instrumentCountOverride = 1;  // and then no instrument
-  EXPECT_FALSE(loadBytes(writeXm(plan)));
+  EXPECT_FALSE(loadBytes(engine, writeXm(plan)));
   for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
-  freeSong();
+  freeSong(engine);
 }
 
 }  // namespace

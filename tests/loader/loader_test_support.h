@@ -10,6 +10,7 @@
 
 #include "replayer/song.h"
 #include "support/song_invariants.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 

@@ -47,7 +47,7 @@ TEST(ModSignatures, EachSignatureGivesItsChannelsAnd31Samples) {
     plan.cell(0, 63, channels - 1) = {214, 31, 0x0F, 0x06};
     plan.samples.resize(31);
     plan.samples[30] = rampSample(10);
-    ASSERT_TRUE(loadBytes(writeMod(plan)));
+    ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
     EXPECT_EQ(song.channelCount, channels);
     EXPECT_EQ(song.instrumentCount, 31);
     EXPECT_EQ(cellAt(0, 63, channels - 1).note, 61);
@@ -63,13 +63,13 @@ TEST(ModSignatures, UnlistedSignaturesMeanThe15SampleForm) {
   for (const char* signature : {"4CHN", "3CHN", "m.k.", "33CH", "1CHN"}) {
     ModModulePlan plan = oneNoteMod();
     plan.signature = signature;
-    EXPECT_FALSE(loadBytes(writeMod(plan))) << signature;
+    EXPECT_FALSE(loadBytes(engine, writeMod(plan))) << signature;
   }
   // A 15-sample module whose pattern data happen to spell "4CHN" at offset 1080.
   ModModulePlan plan = oneNoteMod(true);
   std::vector<uint8_t> bytes = writeMod(plan);
   std::memcpy(bytes.data() + 1080, "4CHN", 4);
-  ASSERT_TRUE(loadBytes(bytes));
+  ASSERT_TRUE(loadBytes(engine, bytes));
   EXPECT_EQ(song.instrumentCount, 15);
   EXPECT_EQ(song.channelCount, 4);
   const NoteCell& spelled = cellAt(0, 30, 0);  // (1080 - 600) / 4 = cell 120
@@ -91,7 +91,7 @@ TEST(ModFifteenSamples, AValidModuleLoads) {
   plan.samples[14] = rampSample(20);
   plan.samples[14].volume = 64;
   plan.samples[14].finetuneByte = 15;
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   EXPECT_STREQ(song.name, "old school");
   EXPECT_EQ(song.instrumentCount, 15);
   EXPECT_EQ(song.channelCount, 4);
@@ -103,7 +103,7 @@ TEST(ModFifteenSamples, AValidModuleLoads) {
   EXPECT_EQ(song.instruments[1]->samples[0].data[99], 100);
   EXPECT_EQ(song.instruments[15]->samples[0].data[19], 20);
   EXPECT_EQ(song.instruments[15]->samples[0].finetune, -16);
-  EXPECT_EQ(songInvariantViolation(), "");
+  EXPECT_EQ(songInvariantViolation(song), "");
 }
 
 TEST(ModFifteenSamples, FilesThatDoNotLookLikeOneAreRejected) {
@@ -125,7 +125,7 @@ TEST(ModFifteenSamples, FilesThatDoNotLookLikeOneAreRejected) {
   for (const Case& c : cases) {
     ModModulePlan plan = oneNoteMod(true);
     c.edit(plan);
-    EXPECT_FALSE(loadBytes(writeMod(plan))) << c.what;
+    EXPECT_FALSE(loadBytes(engine, writeMod(plan))) << c.what;
     EXPECT_EQ(song.songLoaded, 0);
     ASSERT_NE(song.instruments[0], nullptr);  // as freeSong and the first load step left it
     for (int i = 1; i < kInstrumentSlots; ++i) EXPECT_EQ(song.instruments[i], nullptr) << c.what;
@@ -137,24 +137,24 @@ TEST(ModFifteenSamples, FilesThatDoNotLookLikeOneAreRejected) {
   plan.samples[0].volume = 64;
   plan.samples[0].finetuneByte = 15;
   plan.trailingBytes = 1;
-  EXPECT_TRUE(loadBytes(writeMod(plan)));
+  EXPECT_TRUE(loadBytes(engine, writeMod(plan)));
 }
 
 TEST(ModFifteenSamples, OtherFilesAreNotModules) {
   std::mt19937 random(1234);
   std::vector<uint8_t> noise(300 * 1024);
   for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
-  EXPECT_FALSE(loadBytes(noise));
+  EXPECT_FALSE(loadBytes(engine, noise));
 
   std::vector<uint8_t> elf = {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0x3E, 0, 1, 0, 0, 0};
   elf.resize(20000);
   for (size_t i = 64; i < elf.size(); ++i) elf[i] = static_cast<uint8_t>(random() & 0x7F);  // code-like bytes
-  EXPECT_FALSE(loadBytes(elf));
+  EXPECT_FALSE(loadBytes(engine, elf));
 
   std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
                               0, 0, 1, 0, 0, 0, 1, 0, 8, 6, 0, 0, 0};
   png.resize(300 * 1024);
-  EXPECT_FALSE(loadBytes(png));
+  EXPECT_FALSE(loadBytes(engine, png));
   EXPECT_EQ(song.songLoaded, 0);
 }
 
@@ -163,7 +163,7 @@ TEST(ModHeader, ModulesOf1084BytesOrLessAreRejected) {
     std::vector<uint8_t> bytes = writeMod(oneNoteMod(fifteen));
     bytes.resize(1084);
     if (!fifteen) std::memcpy(bytes.data() + 1080, "M.K.", 4);
-    EXPECT_FALSE(loadBytes(bytes)) << fifteen;
+    EXPECT_FALSE(loadBytes(engine, bytes)) << fifteen;
     EXPECT_EQ(song.songLoaded, 0);
     ASSERT_NE(song.instruments[0], nullptr);
     EXPECT_EQ(song.instruments[1], nullptr);
@@ -175,7 +175,7 @@ TEST(ModHeader, SongFieldsAndModeDefaults) {
   plan.name = "12345678901234567890abc";
   plan.songLength = 1;
   plan.restartByte = 127;  // above the song length
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   EXPECT_STREQ(song.name, "12345678901234567890");
   EXPECT_EQ(song.restartPosition, 0);
   EXPECT_EQ(song.speed, 6);
@@ -184,7 +184,7 @@ TEST(ModHeader, SongFieldsAndModeDefaults) {
   EXPECT_EQ(song.periodTable, amigaPeriodTable);
 
   plan.songLength = 127;
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   EXPECT_EQ(song.restartPosition, 127);
 }
 
@@ -193,11 +193,11 @@ TEST(ModHeader, OrderEntriesPast127AreClearedFromTheLastSong) {
   xm.orderList[200] = 7;
   xm.orderList[255] = 3;
   xm.cell(0, 0, 0) = {1, 0, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeXm(xm)));
+  ASSERT_TRUE(loadBytes(engine, writeXm(xm)));
   ASSERT_EQ(song.orderList[200], 7);
   ModModulePlan plan = oneNoteMod();
   plan.songLength = 200;  // reaches entries 128 and up
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   for (int i = 128; i < 256; ++i) EXPECT_EQ(song.orderList[i], 0) << i;
 }
 
@@ -206,14 +206,14 @@ TEST(ModHeader, OrderEntriesPast127AreClearedFromTheLastSong) {
 TEST(ModPatterns, TheHighestOfAll128OrderBytesGivesThePatternCount) {
   ModModulePlan plan = oneNoteMod();
   plan.songLength = 0;
-  ASSERT_TRUE(loadBytes(writeMod(plan)));  // all orders 0: exactly one pattern
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));  // all orders 0: exactly one pattern
   EXPECT_EQ(song.instruments[1]->samples[0].data[0], 1);
   EXPECT_EQ(song.instruments[1]->samples[0].data[99], 100);
 
   plan.songLength = 1;
   plan.orderList[100] = 3;  // beyond the song length, still counted
   plan.cell(3, 1, 2) = {113, 2, 0, 0};
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   EXPECT_EQ(cellAt(3, 1, 2).note, 72);
   EXPECT_EQ(song.patterns[1], nullptr);  // all-zero patterns are released
   EXPECT_EQ(song.patternRows[1], 64);
@@ -226,7 +226,7 @@ TEST(ModPatterns, PeriodsBecomeNotesOfTheFirstEntryAtOrBelow) {
                                                   {4095, 10}, {28, 96}, {3840, 11}, {453, 48}, {29, 96}, {30, 95}};
   ModModulePlan plan = oneNoteMod();
   for (size_t i = 0; i < std::size(periods); ++i) plan.cell(0, static_cast<int>(i), 1) = {periods[i].first, 0, 0, 0};
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   for (size_t i = 0; i < std::size(periods); ++i) {
     EXPECT_EQ(cellAt(0, static_cast<int>(i), 1).note, periods[i].second) << periods[i].first;
   }
@@ -237,7 +237,7 @@ TEST(ModPatterns, InstrumentNumbersUseBothNibbles) {
   plan.cell(0, 1, 0) = {0, 0x1F, 0, 0};
   plan.cell(0, 2, 0) = {0, 0x10, 0, 0};
   plan.cell(0, 3, 0) = {0, 0xF0, 0, 0};  // beyond 31 as the file says
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   EXPECT_EQ(cellAt(0, 1, 0).instrument, 0x1F);
   EXPECT_EQ(cellAt(0, 2, 0).instrument, 0x10);
   EXPECT_EQ(cellAt(0, 3, 0).instrument, 0xF0);
@@ -256,7 +256,7 @@ TEST(ModPatterns, EffectsWhoseZeroMeansNothingAreRewritten) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     plan.cell(0, static_cast<int>(i) + 1, 3) = {0, 0, cases[i].effect, cases[i].param};
   }
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   for (size_t i = 0; i < std::size(cases); ++i) {
     const NoteCell& got = cellAt(0, static_cast<int>(i) + 1, 3);
     EXPECT_EQ(got.effect, cases[i].wantEffect) << int{cases[i].effect} << " " << int{cases[i].param};
@@ -269,14 +269,14 @@ TEST(ModPatterns, AFileEndingRightAfterItsLastPatternFails) {
   plan.cell(0, 0, 0) = {428, 1, 0, 0};
   std::vector<uint8_t> bytes = writeMod(plan);  // all samples empty
   ASSERT_EQ(bytes.size(), 1084u + 1024u);
-  EXPECT_FALSE(loadBytes(bytes));
+  EXPECT_FALSE(loadBytes(engine, bytes));
   EXPECT_EQ(song.songLoaded, 0);
   for (const Instrument* ins : song.instruments) EXPECT_EQ(ins, nullptr);
   for (const NoteCell* p : song.patterns) EXPECT_EQ(p, nullptr);
   bytes.pop_back();
-  EXPECT_FALSE(loadBytes(bytes));
+  EXPECT_FALSE(loadBytes(engine, bytes));
   plan.trailingBytes = 1;
-  EXPECT_TRUE(loadBytes(writeMod(plan)));
+  EXPECT_TRUE(loadBytes(engine, writeMod(plan)));
 }
 
 // ------------------------------------------------------------------ samples
@@ -290,7 +290,7 @@ TEST(ModSamples, HeaderFieldsBecomeSampleZeroOfTheInstrument) {
   plan.samples.push_back(rampSample(6));
   plan.samples[2].finetuneByte = 8;
   plan.samples[2].volume = 64;
-  ASSERT_TRUE(loadBytes(writeMod(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
   const Instrument& ins = *song.instruments[1];
   const Sample& s = ins.samples[0];
   EXPECT_STREQ(s.name, "abcdefghijklmnopqrstuv");
@@ -328,7 +328,7 @@ TEST(ModSamples, LoopsInWords) {
     ModModulePlan plan = oneNoteMod();
     plan.samples[0].loopStartWords = c.startWords;
     plan.samples[0].loopLengthWords = c.lengthWords;
-    ASSERT_TRUE(loadBytes(writeMod(plan)));
+    ASSERT_TRUE(loadBytes(engine, writeMod(plan)));
     const Sample& s = song.instruments[1]->samples[0];
     SCOPED_TRACE(testing::Message() << c.startWords << "+" << c.lengthWords);
     EXPECT_EQ(s.loopStart, c.wantStart);
@@ -347,14 +347,14 @@ TEST(ModSamples, DataCutByTheEndAreZeroAndLaterSamplesStillGetTheirBlocks) {
   plan.samples.push_back(rampSample(40));
   std::vector<uint8_t> bytes = writeMod(plan);
   bytes.resize(bytes.size() - 40 - 70);  // 30 bytes of the first sample remain
-  ASSERT_TRUE(loadBytes(bytes));
+  ASSERT_TRUE(loadBytes(engine, bytes));
   const Sample& first = song.instruments[1]->samples[0];
   for (int i = 0; i < 100; ++i) EXPECT_EQ(first.data[i], i < 30 ? i + 1 : 0) << i;
   const Sample& second = song.instruments[2]->samples[0];
   ASSERT_NE(second.data, nullptr);
   EXPECT_EQ(second.length, 40);
   for (int i = 0; i < 40; ++i) EXPECT_EQ(second.data[i], 0);
-  EXPECT_EQ(songInvariantViolation(), "");
+  EXPECT_EQ(songInvariantViolation(song), "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "loader/module_loader.h"
 #include "loader/song_memory.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 namespace {
@@ -99,7 +100,7 @@ class ModuleFiles : public testing::Test {
   void TearDown() override {
     for (const std::string& f : files) unlink(f.c_str());
     rmdir(dir.c_str());
-    freeSong();
+    freeSong(engine);
   }
   std::string path(const char* name) {
     files.push_back(dir + "/" + name);
@@ -113,7 +114,7 @@ class ModuleFiles : public testing::Test {
   }
   // A loaded song to see whether a failed file load leaves it alone.
   static void loadSomething() {
-    ASSERT_TRUE(loadBytes(module()));
+    ASSERT_TRUE(loadBytes(engine, module()));
     ASSERT_EQ(song.songLoaded, 1);
   }
   static void expectStillLoaded() {
@@ -128,24 +129,24 @@ class ModuleFiles : public testing::Test {
 TEST_F(ModuleFiles, ARegularFileLoads) {
   std::string p = path("song.xm");
   ASSERT_TRUE(writeFile(p, module()));
-  ASSERT_TRUE(loadModuleFile(p.c_str()));
+  ASSERT_TRUE(loadModuleFile(engine, p.c_str()));
   EXPECT_EQ(song.instruments[1]->samples[0].length, 50);
 }
 
 TEST_F(ModuleFiles, FilesThatCannotBeReadWholeFailAndLeaveTheSong) {
   loadSomething();
-  EXPECT_FALSE(loadModuleFile((dir + "/missing.xm").c_str()));
+  EXPECT_FALSE(loadModuleFile(engine, (dir + "/missing.xm").c_str()));
   expectStillLoaded();
-  EXPECT_FALSE(loadModuleFile(dir.c_str()));  // a directory
+  EXPECT_FALSE(loadModuleFile(engine, dir.c_str()));  // a directory
   expectStillLoaded();
-  EXPECT_FALSE(loadModuleFile(nullptr));
+  EXPECT_FALSE(loadModuleFile(engine, nullptr));
   expectStillLoaded();
 }
 
 TEST_F(ModuleFiles, AnEmptyFileDoesNotLoad) {
   std::string p = path("empty.xm");
   ASSERT_TRUE(writeFile(p, {}));
-  EXPECT_FALSE(loadModuleFile(p.c_str()));
+  EXPECT_FALSE(loadModuleFile(engine, p.c_str()));
   EXPECT_EQ(song.songLoaded, 0);
 }
 
@@ -158,7 +159,7 @@ TEST_F(ModuleFiles, FilesOf4GiBOrMoreFail) {
     ASSERT_TRUE(writeFile(p, bytes));
     if (truncate(p.c_str(), static_cast<off_t>(size)) != 0) GTEST_SKIP() << "no sparse file of " << size << " bytes";
     loadSomething();
-    EXPECT_FALSE(loadModuleFile(p.c_str())) << size;
+    EXPECT_FALSE(loadModuleFile(engine, p.c_str())) << size;
     expectStillLoaded();
     unlink(p.c_str());
   }

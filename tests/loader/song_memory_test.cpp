@@ -8,6 +8,7 @@
 #include "replayer/channel.h"
 #include "replayer/pitch.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 namespace {
@@ -69,16 +70,16 @@ struct Snapshot {
     s.anyPattern = false;
     for (const NoteCell* p : song.patterns) s.anyPattern |= p != nullptr;
     std::memcpy(s.patternRows, song.patternRows, sizeof s.patternRows);
-    std::memcpy(static_cast<void*>(s.channels), zv::channels, sizeof s.channels);
+    std::memcpy(static_cast<void*>(s.channels), test::channels, sizeof s.channels);
     return s;
   }
 };
 
 TEST(FreeSong, RestoresTheDefaultsAndKeepsTheModuleFields) {
-  ASSERT_TRUE(loadBytes(writeXm(richSong())));
+  ASSERT_TRUE(loadBytes(engine, writeXm(richSong())));
   song.globalVolume = 10;
   song.row = 5;
-  freeSong();
+  freeSong(engine);
   Snapshot s = Snapshot::take();
   EXPECT_FALSE(s.anyInstrument);
   EXPECT_FALSE(s.anyPattern);
@@ -107,23 +108,23 @@ TEST(FreeSong, RestoresTheDefaultsAndKeepsTheModuleFields) {
 }
 
 TEST(FreeSong, TwiceLeavesTheSameStateAsOnce) {
-  freeSong();
-  freeSong();  // also fine with nothing loaded
-  ASSERT_TRUE(loadBytes(writeXm(richSong())));
-  freeSong();
+  freeSong(engine);
+  freeSong(engine);  // also fine with nothing loaded
+  ASSERT_TRUE(loadBytes(engine, writeXm(richSong())));
+  freeSong(engine);
   Snapshot once = Snapshot::take();
-  freeSong();
+  freeSong(engine);
   Snapshot twice = Snapshot::take();
   EXPECT_EQ(0, std::memcmp(&once, &twice, sizeof once));
 }
 
 TEST(FreeSong, ALoadedSongPointsEveryChannelAtTheEmptyInstrument) {
-  ASSERT_TRUE(loadBytes(writeXm(richSong())));
+  ASSERT_TRUE(loadBytes(engine, writeXm(richSong())));
   ASSERT_NE(song.instruments[0], nullptr);
   for (const Channel& ch : channels) EXPECT_EQ(ch.instrument, song.instruments[0]);
   EXPECT_EQ(song.instruments[0]->samples[0].volume, 0);
   EXPECT_EQ(song.instruments[0]->samples[0].data, nullptr);
-  freeSong();
+  freeSong(engine);
 }
 
 // ------------------------------------------------------------------ blocks
@@ -186,8 +187,8 @@ TEST(ClampSampleLoop, LoopsAreMadeToFitTheLength) {
 // Puts `samples` into instrument 1 with data bytes 1, 2, 3, ... and runs prepareSamples.
 class Guards : public testing::Test {
  protected:
-  void SetUp() override { freeSong(); }
-  void TearDown() override { freeSong(); }
+  void SetUp() override { freeSong(engine); }
+  void TearDown() override { freeSong(engine); }
 
   Sample& add(int32_t length, int32_t loopStart, int32_t loopLength, uint8_t type) {
     if (song.instruments[1] == nullptr) song.instruments[1] = newInstrument();
@@ -211,7 +212,7 @@ TEST_F(Guards, EightBitGuardFollowsTheLoopKind) {
   Sample& pingPong = add(40, 10, 20, kLoopPingPong);
   Sample& both = add(40, 10, 20, kLoopForward | kLoopPingPong);
   Sample& toTheEnd = add(40, 10, 30, kLoopForward);
-  prepareSamples();
+  prepareSamples(engine);
   EXPECT_EQ(none.data[100], 0);
   EXPECT_EQ(none.data[99], 100);
   EXPECT_EQ(forward.data[30], forward.data[10]);
@@ -233,7 +234,7 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
   Sample& odd = add(101, 21, 41, wide | kLoopForward);
   Sample& oddPingPong = add(101, 21, 41, wide | kLoopPingPong);
   Sample& oddEnd = add(7, 0, 0, wide);
-  prepareSamples();
+  prepareSamples(engine);
   EXPECT_EQ(word(none, 50), 0);
   EXPECT_NE(word(none, 49), 0);
   EXPECT_EQ(word(forward, 30), word(forward, 10));
@@ -247,7 +248,7 @@ TEST_F(Guards, SixteenBitGuardFollowsTheLoopKind) {
 
 TEST_F(Guards, SamplesWithoutFramesGetNoGuard) {
   Sample& oneByteWide = add(1, 0, 0, kSample16Bit);
-  prepareSamples();
+  prepareSamples(engine);
   EXPECT_EQ(oneByteWide.data[0], 1);
   EXPECT_EQ(oneByteWide.data[1], 2);
 }
@@ -256,7 +257,7 @@ TEST_F(Guards, SamplesWithoutDataLoseTheirLengths) {
   add(10, 0, 0, 0);
   Sample& last = song.instruments[1]->samples[15];  // every sample, not only the used ones
   last = sampleWith(500, 100, 200, kLoopPingPong);
-  prepareSamples();
+  prepareSamples(engine);
   EXPECT_EQ(last.length, 0);
   EXPECT_EQ(last.loopStart, 0);
   EXPECT_EQ(last.loopLength, 0);
@@ -272,7 +273,7 @@ TEST_F(Guards, LoopsWithoutAFramePlayUnlooped) {
   Sample& wideOneByte = add(20, 0, 1, kSample16Bit | kLoopPingPong);  // half a frame
   Sample& wideOneFrame = add(20, 0, 2, kSample16Bit | kLoopPingPong);
   Sample& narrowOneFrame = add(20, 0, 1, kLoopPingPong);
-  prepareSamples();
+  prepareSamples(engine);
   EXPECT_EQ(pingPongAtZero.type, 0);
   EXPECT_EQ(pingPongAtZero.data[20], 0);
   EXPECT_EQ(forwardEmpty.type, 0);
@@ -303,7 +304,7 @@ TEST(GuardsAfterLoading, EveryLoopKindAndWidthThroughTheReader) {
     }
   }
   plan.instruments.push_back(ins);
-  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeXm(plan)));
   for (int i = 0; i < 8; ++i) {
     const Sample& s = song.instruments[1]->samples[i];
     bool wide = i >= 4;

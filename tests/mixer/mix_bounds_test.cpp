@@ -84,7 +84,7 @@ void mixRandomVoices(uint32_t seed, bool againstTheEnd) {
     v.targetRight = v.currentRight = (routine & 8) ? 1 << 22 : 1 << 21;
     for (int call = 0; call < 4 && !(v.flags & Voice::stopped); ++call) {
       const int32_t count = static_cast<int32_t>(uniform(0, 1) ? uniform(1, 64) : uniform(65, 20000));
-      mixRoutines[routine](v, count, 0);
+      mixRoutines[routine](v, count, mixBufferAt(0));
     }
   }
 }
@@ -111,7 +111,7 @@ void mixAtTheLimit(int routine) {
     v.step = pass == 0 ? 0x10000 : 0;
     v.mixRoutine = routine & 7;
     v.targetLeft = v.currentLeft = v.targetRight = v.currentRight = 1 << 22;
-    for (int call = 0; call < 3; ++call) mixRoutines[routine](v, 5000, 0);
+    for (int call = 0; call < 3; ++call) mixRoutines[routine](v, 5000, mixBufferAt(0));
   }
 }
 

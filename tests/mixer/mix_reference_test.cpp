@@ -144,7 +144,7 @@ bool compareRoutine(int routine, int voiceCount, uint32_t seed) {
       const std::string where = describe(v, routine, count, offset);
       bool outOfBounds = false;
       referenceMix(routine, expected, count, offset, expectedSums, block, outOfBounds);
-      mixRoutines[routine](v, count, offset);
+      mixRoutines[routine](v, count, mixBufferAt(offset));
       EXPECT_FALSE(outOfBounds) << where;
       if (buffer.sums() != expectedSums) {
         const auto first = std::mismatch(buffer.sums().begin(), buffer.sums().end(), expectedSums.begin());

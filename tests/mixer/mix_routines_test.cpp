@@ -27,7 +27,7 @@ SampleBlock numberedBlock(int32_t frames, int32_t first = 1) {
 // The frames read by `count` outputs of an uninterpolated unit-gain voice, one call.
 std::vector<int32_t> framesRead(Voice& v, int32_t count) {
   MixBufferScope buffer(count);
-  mixRoutines[routineIndex(true, false, false, false)](v, count, 0);
+  mixRoutines[routineIndex(true, false, false, false)](v, count, mixBufferAt(0));
   std::vector<int32_t> read;
   for (int32_t i = 0; i < count; ++i) read.push_back(buffer.left(i) - 1);
   return read;
@@ -40,7 +40,7 @@ TEST(MixValues, EightBitValueAtTheCentreGain) {
     Voice v = playingVoice(block, 0, 0, 0, 0, 0, kStepOne);
     setGains(v, 59084775, 59084775);
     MixBufferScope buffer(1);
-    mixRoutines[routineIndex(false, false, false, centred)](v, 1, 0);
+    mixRoutines[routineIndex(false, false, false, centred)](v, 1, mixBufferAt(0));
     EXPECT_EQ(buffer.left(0), 1442499);
     EXPECT_EQ(buffer.right(0), 1442499);
   }
@@ -52,7 +52,7 @@ TEST(MixValues, NegativeProductsRoundDown) {
   Voice v = playingVoice(block, 0, 0, 0, 0, 0, 0);
   setGains(v, 4095, 4096);  // floor(-256 x 4095 / 2^20) = -1, floor(-256 x 4096 / 2^20) = -1
   MixBufferScope buffer(1);
-  mixRoutines[routineIndex(false, false, false, false)](v, 1, 0);
+  mixRoutines[routineIndex(false, false, false, false)](v, 1, mixBufferAt(0));
   EXPECT_EQ(buffer.left(0), -1);
   EXPECT_EQ(buffer.right(0), -1);
 }
@@ -68,7 +68,7 @@ TEST(MixValues, InterpolationHalfway) {
     Voice v = playingVoice(*block, 0, 0, 0, 0, 0x8000, 0);
     setGains(v, kUnitGain, kUnitGain);
     MixBufferScope buffer(1);
-    mixRoutines[routineIndex(block->sixteenBit(), true, false, false)](v, 1, 0);
+    mixRoutines[routineIndex(block->sixteenBit(), true, false, false)](v, 1, mixBufferAt(0));
     EXPECT_EQ(buffer.left(0), block->sixteenBit() ? 0 : 128);
   }
 }
@@ -80,7 +80,7 @@ TEST(MixValues, RoutinesAddIntoTheBufferAndLeaveOtherFramesAlone) {
   setGains(v, kUnitGain, 2 * kUnitGain);
   MixBufferScope buffer(6);
   buffer.sums().assign(12, 7);
-  mixRoutines[routineIndex(false, false, false, false)](v, 3, 2);
+  mixRoutines[routineIndex(false, false, false, false)](v, 3, mixBufferAt(2));
   for (int f = 0; f < 6; ++f) {
     const bool mixed = f >= 2 && f < 5;
     EXPECT_EQ(buffer.left(f), mixed ? 7 + 2560 : 7) << f;
@@ -100,10 +100,10 @@ TEST(MixValues, CentredEqualsStereoForEqualSides) {
     stereo.rampSamplesLeft = 1500;
     Voice centred = stereo;
     MixBufferScope a(5000);
-    mixRoutines[base](stereo, 5000, 0);
+    mixRoutines[base](stereo, 5000, mixBufferAt(0));
     std::vector<int32_t> stereoSums = a.sums();
     a.clear();
-    mixRoutines[base + 8](centred, 5000, 0);
+    mixRoutines[base + 8](centred, 5000, mixBufferAt(0));
     EXPECT_EQ(a.sums(), stereoSums) << base;
     EXPECT_EQ(centred.currentLeft, stereo.currentLeft);
     EXPECT_EQ(centred.currentRight, stereo.currentRight);
@@ -118,7 +118,7 @@ TEST(MixEnds, UnloopedSampleStopsAfterItsLastFrame) {
   Voice v = playingVoice(block, 0, 0, 0, 0, 0, kStepOne);
   setGains(v, kUnitGain, kUnitGain);
   MixBufferScope buffer(1500);
-  mixRoutines[routineIndex(true, false, false, false)](v, 1500, 0);
+  mixRoutines[routineIndex(true, false, false, false)](v, 1500, mixBufferAt(0));
   for (int32_t i = 0; i < 1000; ++i) ASSERT_EQ(buffer.left(i), i + 1) << i;
   for (int32_t i = 1000; i < 1500; ++i) ASSERT_EQ(buffer.left(i), 0) << i;
   EXPECT_EQ(v.flags, Voice::stopped);
@@ -185,7 +185,7 @@ TEST(MixLoops, BackwardPassStartsBetweenTheLoopEndAndItsGuard) {
   v.flags |= Voice::backwards;
   setGains(v, kUnitGain, kUnitGain);
   MixBufferScope buffer(1);
-  mixRoutines[routineIndex(true, true, false, false)](v, 1, 0);
+  mixRoutines[routineIndex(true, true, false, false)](v, 1, mixBufferAt(0));
   // F = 0xFFFF8058: 1000 + 2 x floor(2000 x F / 2^33) = 2998.
   EXPECT_EQ(buffer.left(0), 2998);
 }
@@ -315,7 +315,7 @@ TEST(MixRamps, RampStepsTheGainsAndEndsAtItsLength) {
   v.rampDeltaRight = -kUnitGain / 16;
   v.rampSamplesLeft = 10;
   MixBufferScope buffer(20);
-  mixRoutines[routineIndex(true, false, true, false)](v, 20, 0);
+  mixRoutines[routineIndex(true, false, true, false)](v, 20, mixBufferAt(0));
   for (int i = 0; i < 20; ++i) {
     const int32_t steps = i < 10 ? i : 10;
     EXPECT_EQ(buffer.left(i), 16 * steps) << i;
@@ -333,7 +333,7 @@ TEST(MixVoice, StoppedVoiceIsLeftAlone) {
   v.flags |= Voice::stopped;
   const Voice before = v;
   MixBufferScope buffer(5);
-  mixVoice(v, 5, 0);
+  mixVoice(engine.player, v, 5, 0);
   EXPECT_EQ(v.position, before.position);
   for (int32_t s : buffer.sums()) EXPECT_EQ(s, 0);
 }
@@ -346,21 +346,21 @@ TEST(MixVoice, SilentVoiceAdvancesExactlyWithRampingOn) {
   Voice unlooped = playingVoice(block, 0, 0, 0, 0, 0, 0x18000);
   setGains(unlooped, 0, 0);
   unlooped.rampSamplesLeft = 77;
-  mixVoice(unlooped, 4096, 0);  // no accumulator nudge: 4096 x 1.5 = 6144 exactly
+  mixVoice(engine.player, unlooped, 4096, 0);  // no accumulator nudge: 4096 x 1.5 = 6144 exactly
   EXPECT_EQ(unlooped.flags, Voice::stopped);
   EXPECT_EQ(unlooped.position, 0);
 
   Voice moving = playingVoice(block, 0, 0, 0, 10, 0xC000, 0x18000);
   setGains(moving, 0, 0);
   moving.rampSamplesLeft = 77;
-  mixVoice(moving, 100, 0);  // 10.75 + 150 = 160.75
+  mixVoice(engine.player, moving, 100, 0);  // 10.75 + 150 = 160.75
   EXPECT_EQ(moving.position, 160);
   EXPECT_EQ(moving.fraction, 0xC0000000u);
   EXPECT_EQ(moving.rampSamplesLeft, 77);
 
   Voice looped = playingVoice(block, 2, 100, 50, 140, 0x8000, 0x28000);
   setGains(looped, 0, 0);
-  mixVoice(looped, 100, 0);  // 140.5 + 250 = 390.5: five loop lengths back, toggled five times
+  mixVoice(engine.player, looped, 100, 0);  // 140.5 + 250 = 390.5: five loop lengths back, toggled five times
   EXPECT_EQ(looped.position, 140);
   EXPECT_EQ(looped.fraction, 0x80000000u);
   EXPECT_TRUE(looped.flags & Voice::backwards);
@@ -372,9 +372,9 @@ TEST(MixVoice, SilentAdvanceStopsAtAnEmptyLoop) {
   SampleBlock block = numberedBlock(100);
   Voice v = playingVoice(block, 2, 40, 0, 30, 0, 0x20000);
   setGains(v, 0, 0);
-  mixVoice(v, 4, 0);
+  mixVoice(engine.player, v, 4, 0);
   EXPECT_EQ(v.position, 38);
-  mixVoice(v, 4, 0);
+  mixVoice(engine.player, v, 4, 0);
   EXPECT_EQ(v.flags, Voice::stopped);
 }
 
@@ -383,7 +383,7 @@ TEST(MixVoice, SilentAdvanceOfTheLargestStepStaysInsideTheLoop) {
   SampleBlock block = numberedBlock(100);
   Voice v = playingVoice(block, 1, 10, 7, 12, 0, 0xFFFFFFFFu);
   setGains(v, 0, 0);
-  mixVoice(v, 2000000000, 0);
+  mixVoice(engine.player, v, 2000000000, 0);
   EXPECT_GE(v.position, 10);
   EXPECT_LT(v.position, 17);
 }
@@ -396,7 +396,7 @@ TEST(MixVoice, RampingVoiceWithCurrentGainIsMixed) {
   setGains(v, 0, 0);
   v.currentLeft = kUnitGain;  // fading towards 0
   MixBufferScope buffer(1);
-  mixVoice(v, 1, 0);
+  mixVoice(engine.player, v, 1, 0);
   EXPECT_EQ(buffer.left(0), 256);
   EXPECT_EQ(buffer.right(0), 0);
 }
@@ -414,7 +414,7 @@ TEST(MixVoice, ChoosesTheCentredRoutineOnlyForEqualSides) {
     else v.targetRight = 2 * kUnitGain;
     v.rampSamplesLeft = ramping ? 5 : 0;
     MixBufferScope buffer(2);
-    mixVoice(v, 2, 0);
+    mixVoice(engine.player, v, 2, 0);
     EXPECT_EQ(buffer.left(1), 256);
     EXPECT_EQ(buffer.right(1), 512);
   }
@@ -426,12 +426,12 @@ TEST(MixVoice, NeverAddsOutsideTheMixBuffer) {
   Voice v = playingVoice(block, 0, 0, 0, 0, 0, 0);
   setGains(v, kUnitGain, kUnitGain);
   MixBufferScope buffer(4);
-  mixVoice(v, 3, 2);
-  mixVoice(v, 1, -1);
-  mixVoice(v, 0, 0);
-  mixVoice(v, -5, 0);
+  mixVoice(engine.player, v, 3, 2);
+  mixVoice(engine.player, v, 1, -1);
+  mixVoice(engine.player, v, 0, 0);
+  mixVoice(engine.player, v, -5, 0);
   for (int32_t s : buffer.sums()) EXPECT_EQ(s, 0);
-  mixVoice(v, 2, 2);
+  mixVoice(engine.player, v, 2, 2);
   EXPECT_EQ(buffer.left(3), 256);
 }
 

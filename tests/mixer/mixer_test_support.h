@@ -10,6 +10,7 @@
 #include "core/player_settings.h"
 #include "mixer/mix_routines.h"
 #include "mixer/voices.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 
@@ -51,6 +52,10 @@ class MixBufferScope {
   int32_t* savedBuffer_;
   int32_t savedFrames_;
 };
+
+// Where a routine called directly adds frame `frame`: in the test engine's
+// MixBuffer (as a MixBufferScope installs it).
+inline int32_t* mixBufferAt(int32_t frame) { return player.mixBuffer + 2 * static_cast<int64_t>(frame); }
 
 // Sets interpolation and volume ramping for a test; restores them after.
 class MixSettingsScope {

@@ -18,14 +18,14 @@ namespace {
 class VoiceLayer : public ::testing::Test {
  protected:
   void SetUp() override {
-    resetVoices();
+    resetVoices(engine.mixer, engine.audioLock);
     player.ampFactor = 80;  // amp 10
     player.rampLength = 220;
     song.samplesPerTick = 882;
     song.channelCount = 8;
   }
   void TearDown() override {
-    resetVoices();
+    resetVoices(engine.mixer, engine.audioLock);
     song.channelCount = savedChannels_;
   }
 
@@ -73,41 +73,41 @@ TEST(PanTable, EqualPowerEntries) {
 }
 
 TEST_F(VoiceLayer, CentreGainsAtAmpTen) {
-  updateVoice(0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
   EXPECT_EQ(active(0).volume, 255);
   EXPECT_EQ(active(0).targetLeft, 59084775);
   EXPECT_EQ(active(0).targetRight, 59084775);
 }
 
 TEST_F(VoiceLayer, HardLeftAndTheLargestGainUseUnsignedProducts) {
-  updateVoice(0, volumePan(256, 0));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 0));
   EXPECT_EQ(active(0).targetLeft, (255 * 80 * 65536) >> 4);
   EXPECT_EQ(active(0).targetRight, 0);
   player.ampFactor = 256;  // 255 x 256 x 65536 overflows a signed product
-  updateVoice(0, volumePan(256, 0));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 0));
   EXPECT_EQ(active(0).targetLeft, 267386880);
-  updateVoice(0, volumePan(256, 255));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 255));
   EXPECT_EQ(active(0).targetLeft, int32_t((255u * 256u * 4096u) >> 4));
   EXPECT_EQ(active(0).targetRight, int32_t((255u * 256u * 65408u) >> 4));
 }
 
 TEST_F(VoiceLayer, VolumeIsOneLessDownToZero) {
-  updateVoice(0, volumePan(1, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(1, 128));
   EXPECT_EQ(active(0).volume, 0);
   EXPECT_EQ(active(0).targetLeft, 0);
-  updateVoice(0, volumePan(0, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(0, 128));
   EXPECT_EQ(active(0).volume, 0);
-  updateVoice(0, volumePan(2, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(2, 128));
   EXPECT_EQ(active(0).volume, 1);
 }
 
 TEST_F(VoiceLayer, PanningOnlyKeepsTheVolumeAndTheOtherWayRound) {
-  updateVoice(0, volumePan(129, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(129, 128));
   VoiceUpdate pan{};
   pan.flags = VoiceUpdate::updatePanning;
   pan.panning = 0x100 | 64;  // the low 8 bits are taken
   pan.volume = 7;            // stale, not read
-  updateVoice(0, pan);
+  updateVoice(engine.mixer, engine.player, 0, pan);
   EXPECT_EQ(active(0).panning, 64);
   EXPECT_EQ(active(0).volume, 128);
   EXPECT_EQ(active(0).targetLeft, int32_t((128u * 80u * 56756u) >> 4));
@@ -115,18 +115,18 @@ TEST_F(VoiceLayer, PanningOnlyKeepsTheVolumeAndTheOtherWayRound) {
   VoiceUpdate vol{};
   vol.flags = VoiceUpdate::updateVolume;
   vol.volume = 65;
-  updateVoice(0, vol);
+  updateVoice(engine.mixer, engine.player, 0, vol);
   EXPECT_EQ(active(0).panning, 64);
   EXPECT_EQ(active(0).targetRight, int32_t((64u * 80u * 32768u) >> 4));
 }
 
 TEST_F(VoiceLayer, NoFlagsChangeNothing) {
-  updateVoice(0, volumePan(200, 30));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(200, 30));
   const Voice before = active(0);
   VoiceUpdate none{};
   none.volume = 3;
   none.step = 99;
-  updateVoice(0, none);
+  updateVoice(engine.mixer, engine.player, 0, none);
   EXPECT_EQ(active(0).volume, before.volume);
   EXPECT_EQ(active(0).step, before.step);
   EXPECT_EQ(active(0).rampSamplesLeft, before.rampSamplesLeft);
@@ -136,13 +136,13 @@ TEST_F(VoiceLayer, RampsOverTheTickOrQuicklyAndTruncateTowardsZero) {
   Voice& v = active(0);
   v.currentLeft = 1000;
   v.currentRight = 1000;
-  updateVoice(0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
   EXPECT_EQ(v.rampSamplesLeft, 882);
   EXPECT_EQ(v.rampDeltaLeft, (59084775 - 1000) / 882);
   EXPECT_EQ(v.currentLeft, 1000);  // not changed until mixed
   v.currentLeft = 59084775;
   v.currentRight = 1000;
-  updateVoice(0, volumePan(1, 128, VoiceUpdate::quickRamp));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(1, 128, VoiceUpdate::quickRamp));
   EXPECT_EQ(v.rampSamplesLeft, 220);
   EXPECT_EQ(v.rampDeltaLeft, -(59084775 / 220));  // towards zero, not down
   EXPECT_EQ(v.rampDeltaRight, -(1000 / 220));
@@ -154,6 +154,7 @@ TEST(RampDelta, EqualsTruncatingDivision) {
   const int32_t lengths[] = {1, 2, 3, 7, 220, 240, 882, 1102, 65536, 99999, 110250, INT32_MAX - 1, INT32_MAX};
   const int32_t gains[] = {INT32_MIN, INT32_MIN + 1, -267386880, -59084775, -882, -1, 0, 1, 881, 882, 883,
                            59084775, 267386880, INT32_MAX - 1, INT32_MAX};
+  RampDivider divider;
   uint64_t random = 88172645463325252ull;
   const auto next = [&] {
     random ^= random << 13, random ^= random >> 7, random ^= random << 17;
@@ -164,11 +165,11 @@ TEST(RampDelta, EqualsTruncatingDivision) {
       const int32_t f = round % 3 == 0 ? frames : round % 3 == 1 ? (next() & 0xFFFF) + 1 : std::max(1, next() & INT32_MAX);
       const int32_t target = round < 15 ? gains[round] : next();
       for (const int32_t current : gains) {
-        ASSERT_EQ(rampDelta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
+        ASSERT_EQ(divider.delta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
             << target << " " << current << " " << f;
       }
       const int32_t current = next();
-      ASSERT_EQ(rampDelta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
+      ASSERT_EQ(divider.delta(target, current, f), static_cast<int32_t>((int64_t{target} - current) / f))
           << target << " " << current << " " << f;
     }
   }
@@ -176,7 +177,7 @@ TEST(RampDelta, EqualsTruncatingDivision) {
 
 TEST_F(VoiceLayer, NoRampWithoutRamping) {
   MixSettingsScope off(true, false);
-  updateVoice(0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
   EXPECT_EQ(active(0).rampSamplesLeft, 0);
   EXPECT_EQ(active(0).rampDeltaLeft, 0);
 }
@@ -185,26 +186,26 @@ TEST_F(VoiceLayer, ZeroRampLengthsDoNotTrap) {
   player.rampLength = 0;
   song.samplesPerTick = 0;
   active(0).currentLeft = 5000;
-  updateVoice(0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
   EXPECT_EQ(active(0).rampSamplesLeft, 1);
-  updateVoice(0, volumePan(256, 128, VoiceUpdate::quickRamp));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128, VoiceUpdate::quickRamp));
   EXPECT_EQ(active(0).rampSamplesLeft, 1);
   VoiceUpdate cut{};
   cut.flags = VoiceUpdate::cutVoice;
-  updateVoice(0, cut);
+  updateVoice(engine.mixer, engine.player, 0, cut);
   EXPECT_EQ(voices[0].rampSamplesLeft, 1);
   EXPECT_EQ(voices[0].rampDeltaLeft, -5000);
 }
 
 TEST_F(VoiceLayer, CutWithRampingFadesTheOldVoiceAndFlipsThePair) {
   SampleBlock block(1000, false);
-  updateVoice(3, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 3, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(voiceOfChannel[3], 7);
   Voice& old = voices[7];
-  updateVoice(3, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 3, volumePan(256, 128));
   old.currentLeft = 59084775;
   old.currentRight = 100;
-  updateVoice(3, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 3, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(voiceOfChannel[3], 6);
   EXPECT_EQ(old.flags, Voice::fadingOut);  // the playing voice's flags (0) plus fadingOut
   EXPECT_EQ(old.volume, 0);
@@ -214,24 +215,24 @@ TEST_F(VoiceLayer, CutWithRampingFadesTheOldVoiceAndFlipsThePair) {
   EXPECT_EQ(old.rampDeltaRight, 0);
   EXPECT_EQ(old.rampSamplesLeft, 220);
   EXPECT_EQ(voices[6].flags, 0);  // triggered, unlooped 8-bit
-  updateVoice(3, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 3, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(voiceOfChannel[3], 7);
 }
 
 TEST_F(VoiceLayer, FadeOutLeavesTheRemainderOfTheDivision) {
   SampleBlock block(1000, false);
   for (int i = 0; i < 1000; ++i) block.set(i, 50);
-  updateVoice(0, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, 0));
   Voice& old = active(0);
-  updateVoice(0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
   old.currentLeft = old.targetLeft;
   old.currentRight = old.targetRight;
   old.rampSamplesLeft = 0;
   VoiceUpdate cut{};
   cut.flags = VoiceUpdate::cutVoice;
-  updateVoice(0, cut);
+  updateVoice(engine.mixer, engine.player, 0, cut);
   MixBufferScope buffer(300);
-  mixVoice(old, 300, 0);
+  mixVoice(engine.player, old, 300, 0);
   EXPECT_EQ(old.currentLeft, 59084775 % 220);
   EXPECT_EQ(old.currentRight, 59084775 % 220);
   EXPECT_EQ(buffer.left(299), 0);
@@ -240,12 +241,12 @@ TEST_F(VoiceLayer, FadeOutLeavesTheRemainderOfTheDivision) {
 TEST_F(VoiceLayer, CutWithoutRampingStopsOnTheSpot) {
   MixSettingsScope off(true, false);
   SampleBlock block(1000, false);
-  updateVoice(2, trigger(block, 0, 0, 0, 0));
-  updateVoice(2, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 2, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 2, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(voiceOfChannel[2], 4);
   VoiceUpdate cut{};
   cut.flags = VoiceUpdate::cutVoice;
-  updateVoice(2, cut);
+  updateVoice(engine.mixer, engine.player, 2, cut);
   EXPECT_EQ(voiceOfChannel[2], 4);
   EXPECT_EQ(voices[4].flags, Voice::stopped);
   EXPECT_EQ(voices[5].flags, Voice::stopped);
@@ -256,7 +257,7 @@ TEST_F(VoiceLayer, TriggerUnlooped) {
   VoiceUpdate u = trigger(block, 0, 0, 0, 17);
   u.flags |= VoiceUpdate::updateStep;
   u.step = 0x12345;
-  updateVoice(0, u);
+  updateVoice(engine.mixer, engine.player, 0, u);
   const Voice& v = active(0);
   EXPECT_EQ(v.flags, 0);
   EXPECT_EQ(v.end, 1000);
@@ -266,14 +267,14 @@ TEST_F(VoiceLayer, TriggerUnlooped) {
   EXPECT_EQ(v.sampleData, block.data());
   EXPECT_EQ(v.mixRoutine, 3);
   MixSettingsScope plain(false, true);
-  updateVoice(0, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(active(0).mixRoutine, 2);
 }
 
 TEST_F(VoiceLayer, TriggerSixteenBitLoopsInFrames) {
   SampleBlock block(500, true);
   // Odd byte values are halved, rounded down: start 101 -> 50, length 61 -> 30.
-  updateVoice(0, trigger(block, kSample16Bit | kLoopPingPong, 101, 61, 10));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kSample16Bit | kLoopPingPong, 101, 61, 10));
   const Voice& v = active(0);
   EXPECT_EQ(v.flags, kSample16Bit | kLoopPingPong);
   EXPECT_EQ(v.loopStart, 50);
@@ -281,15 +282,15 @@ TEST_F(VoiceLayer, TriggerSixteenBitLoopsInFrames) {
   EXPECT_EQ(v.end, 80);
   EXPECT_EQ(v.reverseBase, block.data() + 2 * (2 * 50 + 30));
   EXPECT_EQ(v.mixRoutine, 7);
-  updateVoice(1, trigger(block, kSample16Bit, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 1, trigger(block, kSample16Bit, 0, 0, 0));
   EXPECT_EQ(active(1).end, 500);
 }
 
 TEST_F(VoiceLayer, UnloopedTriggerKeepsTheOldLoopFields) {
   SampleBlock block(100, false);
-  updateVoice(0, trigger(block, kLoopForward, 10, 20, 0));
-  updateVoice(0, trigger(block, kLoopForward, 10, 20, 0));  // both voices of the pair get the loop
-  updateVoice(0, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, 10, 20, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, 10, 20, 0));  // both voices of the pair get the loop
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, 0));
   EXPECT_EQ(active(0).loopStart, 10);
   EXPECT_EQ(active(0).loopLength, 20);
   EXPECT_EQ(active(0).end, 100);
@@ -297,52 +298,52 @@ TEST_F(VoiceLayer, UnloopedTriggerKeepsTheOldLoopFields) {
 
 TEST_F(VoiceLayer, LoopedSamplePlaysOnlyToItsLoopEnd) {
   SampleBlock block(100, false);
-  updateVoice(0, trigger(block, kLoopForward, 10, 20, 29));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, 10, 20, 29));
   EXPECT_EQ(active(0).end, 30);
   EXPECT_EQ(active(0).position, 29);
-  updateVoice(0, trigger(block, kLoopForward, 10, 20, 30));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, 10, 20, 30));
   EXPECT_EQ(active(0).flags, Voice::stopped);
 }
 
 TEST_F(VoiceLayer, SilentTriggersLeaveTheVoiceStopped) {
   SampleBlock block(100, false);
   SampleBlock empty(0, false);
-  updateVoice(0, trigger(block, 0, 0, 0, 100));   // at the end
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, 100));   // at the end
   EXPECT_EQ(active(0).flags, Voice::stopped);
-  updateVoice(0, trigger(empty, 0, 0, 0, 0));     // no frames
+  updateVoice(engine.mixer, engine.player, 0, trigger(empty, 0, 0, 0, 0));     // no frames
   EXPECT_EQ(active(0).flags, Voice::stopped);
-  updateVoice(0, trigger(block, 0, 0, 0, -1));    // before the data
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, -1));    // before the data
   EXPECT_EQ(active(0).flags, Voice::stopped);
-  updateVoice(0, trigger(block, kLoopForward, 90, 20, 0));  // loop past the sample's end
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, 90, 20, 0));  // loop past the sample's end
   EXPECT_EQ(active(0).flags, Voice::stopped);
-  updateVoice(0, trigger(block, kLoopForward, -4, 20, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopForward, -4, 20, 0));
   EXPECT_EQ(active(0).flags, Voice::stopped);
   VoiceUpdate none = trigger(block, 0, 0, 0, 0);
   none.sampleData = nullptr;
-  updateVoice(0, none);
+  updateVoice(engine.mixer, engine.player, 0, none);
   EXPECT_EQ(active(0).flags, Voice::stopped);
   // A 16-bit sample of one byte has no frame.
   SampleBlock sixteen(1, true);
   VoiceUpdate oneByte = trigger(sixteen, kSample16Bit, 0, 0, 0);
   oneByte.sampleLength = 1;
-  updateVoice(0, oneByte);
+  updateVoice(engine.mixer, engine.player, 0, oneByte);
   EXPECT_EQ(active(0).flags, Voice::stopped);
 }
 
 TEST_F(VoiceLayer, PingPongStartsForwardsAndMeaninglessTypeBitsAreDropped) {
   SampleBlock block(100, false);
-  updateVoice(0, trigger(block, kLoopPingPong, 10, 20, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopPingPong, 10, 20, 0));
   active(0).flags |= Voice::backwards;
-  updateVoice(0, trigger(block, kLoopPingPong, 10, 20, 0));
-  updateVoice(0, trigger(block, kLoopPingPong | 0x04 | 0x08 | 0x20 | 0x40, 10, 20, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopPingPong, 10, 20, 0));
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, kLoopPingPong | 0x04 | 0x08 | 0x20 | 0x40, 10, 20, 0));
   EXPECT_EQ(active(0).flags, kLoopPingPong);
 }
 
 TEST_F(VoiceLayer, ResetStopsAndCentresEveryVoice) {
   SampleBlock block(100, false);
-  updateVoice(5, trigger(block, 0, 0, 0, 0));
-  updateVoice(5, volumePan(256, 3));
-  resetVoices();
+  updateVoice(engine.mixer, engine.player, 5, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 5, volumePan(256, 3));
+  resetVoices(engine.mixer, engine.audioLock);
   for (int c = 0; c < kMaxChannels; ++c) EXPECT_EQ(voiceOfChannel[c], 2 * c);
   for (const Voice& v : voices) {
     EXPECT_EQ(v.flags, Voice::stopped);
@@ -358,21 +359,21 @@ TEST_F(VoiceLayer, ResetStopsAndCentresEveryVoice) {
 
 TEST_F(VoiceLayer, CountsPlayingAudibleActiveVoicesOfTheSongsChannels) {
   SampleBlock block(100, false);
-  updateVoice(0, trigger(block, 0, 0, 0, 0));
-  updateVoice(0, volumePan(256, 128));
-  updateVoice(1, trigger(block, 0, 0, 0, 0));  // volume 0
-  updateVoice(2, trigger(block, 0, 0, 0, 0));
-  updateVoice(2, volumePan(100, 128));
-  EXPECT_EQ(countActiveVoices(song.channelCount), 2);
-  updateVoice(2, trigger(block, 0, 0, 0, 0));  // the fading spare is not counted
-  EXPECT_EQ(countActiveVoices(song.channelCount), 1);
-  updateVoice(7, trigger(block, 0, 0, 0, 0));
-  updateVoice(7, volumePan(100, 128));
-  updateVoice(8, trigger(block, 0, 0, 0, 0));
-  updateVoice(8, volumePan(100, 128));
-  EXPECT_EQ(countActiveVoices(song.channelCount), 2);  // channel 8 lies beyond the song's 8 channels
+  updateVoice(engine.mixer, engine.player, 0, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 0, volumePan(256, 128));
+  updateVoice(engine.mixer, engine.player, 1, trigger(block, 0, 0, 0, 0));  // volume 0
+  updateVoice(engine.mixer, engine.player, 2, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 2, volumePan(100, 128));
+  EXPECT_EQ(countActiveVoices(engine.mixer, song.channelCount), 2);
+  updateVoice(engine.mixer, engine.player, 2, trigger(block, 0, 0, 0, 0));  // the fading spare is not counted
+  EXPECT_EQ(countActiveVoices(engine.mixer, song.channelCount), 1);
+  updateVoice(engine.mixer, engine.player, 7, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 7, volumePan(100, 128));
+  updateVoice(engine.mixer, engine.player, 8, trigger(block, 0, 0, 0, 0));
+  updateVoice(engine.mixer, engine.player, 8, volumePan(100, 128));
+  EXPECT_EQ(countActiveVoices(engine.mixer, song.channelCount), 2);  // channel 8 lies beyond the song's 8 channels
   song.channelCount = 0;
-  EXPECT_EQ(countActiveVoices(song.channelCount), 0);
+  EXPECT_EQ(countActiveVoices(engine.mixer, song.channelCount), 0);
 }
 
 }  // namespace

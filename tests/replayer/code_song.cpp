@@ -13,7 +13,7 @@ namespace {
 
 std::vector<RecordedTrigger> recorded;
 
-void recordTrigger(int channelIndex, const VoiceUpdate& update) {
+void recordTrigger(void*, int channelIndex, const VoiceUpdate& update) {
   recorded.push_back({channelIndex, update});
 }
 
@@ -72,12 +72,12 @@ void CodeSong::SetUp() {
   song.channelCount = 4;
   song.songLength = 1;
   recorded.clear();
-  noteStartSink = recordTrigger;
+  engine.noteStartSink = VoiceUpdateSink{recordTrigger, nullptr};
   start();
 }
 
 void CodeSong::TearDown() {
-  noteStartSink = updateVoice;
+  engine.noteStartSink = VoiceUpdateSink{};
   for (Channel& ch : channels) ch = Channel{};
   clearSongRecord();
   recorded.clear();
@@ -107,12 +107,12 @@ void CodeSong::setOrder(std::vector<uint8_t> order, uint16_t restartPosition) {
 }
 
 void CodeSong::start() {
-  rewindSong();
+  rewindSong(engine);
   song.globalVolume = 64;
 }
 
 void CodeSong::ticks(int n) {
-  for (int i = 0; i < n; i++) playerTick();
+  for (int i = 0; i < n; i++) playerTick(engine);
 }
 
 const std::vector<RecordedTrigger>& CodeSong::triggers() const { return recorded; }

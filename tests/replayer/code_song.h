@@ -11,6 +11,7 @@
 #include "mixer/voices.h"
 #include "replayer/channel.h"
 #include "replayer/song.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 

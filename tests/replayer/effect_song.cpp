@@ -15,14 +15,14 @@ struct Start {
 };
 std::vector<Start> starts;
 
-void recordStart(int channelIndex, const VoiceUpdate& update) {
+void recordStart(void*, int channelIndex, const VoiceUpdate& update) {
   starts.push_back({channelIndex, update.startPosition});
 }
 
 }  // namespace
 
 void EffectSong::SetUp() {
-  setupReplayer(44100, 1024, true, true);
+  setupReplayer(engine, 44100, 1024, true, true);
   plan = XmModulePlan{};
   plan.channelCount = 2;
   plan.speed = 6;
@@ -32,12 +32,12 @@ void EffectSong::SetUp() {
   sample.loopLength = 1024;
   plan.instruments = {instrumentWith(sample)};
   starts.clear();
-  noteStartSink = recordStart;
+  engine.noteStartSink = VoiceUpdateSink{recordStart, nullptr};
 }
 
 void EffectSong::TearDown() {
-  noteStartSink = updateVoice;
-  freeSong();
+  engine.noteStartSink = VoiceUpdateSink{};
+  freeSong(engine);
   starts.clear();
 }
 
@@ -46,8 +46,8 @@ void EffectSong::put(int row, int channel, NoteCell cell, int pattern) {
 }
 
 void EffectSong::load() {
-  setupReplayer(44100, 1024, true, true);
-  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  setupReplayer(engine, 44100, 1024, true, true);
+  ASSERT_TRUE(loadBytes(engine, writeXm(plan)));
   song.globalVolume = 64;
   song.patternDelay = 0;
   song.patternDelayCounter = 0;
@@ -59,7 +59,7 @@ void EffectSong::load() {
 
 void EffectSong::tick() {
   for (Channel& channel : channels) channel.status = 0;
-  playerTick();
+  playerTick(engine);
 }
 
 void EffectSong::ticks(int n) {

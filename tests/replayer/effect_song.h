@@ -9,6 +9,7 @@
 
 #include "replayer/channel.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 

@@ -17,6 +17,7 @@
 #include "mixer/voices.h"
 #include "replayer/channel.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 namespace {
@@ -143,24 +144,24 @@ class Playing : public ::testing::Test {
   static constexpr int32_t kFrequency = 8000;
   static constexpr int32_t kMixedFrames = 32;  // per tick: the voices are exercised, cheaply
 
-  void SetUp() override { setupReplayer(kFrequency, 1024, true, true); }
+  void SetUp() override { setupReplayer(engine, kFrequency, 1024, true, true); }
   void TearDown() override {
-    freeMixBuffer();
-    freeSong();
+    freeMixBuffer(engine);
+    freeSong(engine);
   }
 
   // Sets up as a playback start does, then plays `count` ticks, checking the
   // channels after each. Returns the first violation, or "".
   std::string play(int count) {
-    resetVoices();  // no voice may still point into an earlier song
+    resetVoices(engine.mixer, engine.audioLock);  // no voice may still point into an earlier song
     song.globalVolume = 64;
     song.patternDelay = 0;
     song.patternDelayCounter = 0;
-    if (!allocateMixBuffer(kMixedFrames)) return "no mix buffer";
+    if (!allocateMixBuffer(engine, kMixedFrames)) return "no mix buffer";
     for (int t = 0; t < count; t++) {
-      const int32_t frames = std::min(runTick(), kMixedFrames);
+      const int32_t frames = std::min(runTick(engine), kMixedFrames);
       std::memset(player.mixBuffer, 0, sizeof(int32_t) * 2 * kMixedFrames);
-      mixAllVoices(frames, 0);
+      mixAllVoices(engine, frames, 0);
       const std::string v = channelViolation();
       if (!v.empty()) return v + " after tick " + std::to_string(t);
     }
@@ -172,8 +173,8 @@ TEST_F(Playing, RandomCommandsOnEveryChannelStayInRange) {
   for (uint32_t seed = 1; seed <= 24; seed++) {
     Random r(seed);
     const XmModulePlan plan = randomSong(r);
-    setupReplayer(kFrequency, 1024, true, true);
-    ASSERT_TRUE(loadBytes(writeXm(plan))) << "seed " << seed;
+    setupReplayer(engine, kFrequency, 1024, true, true);
+    ASSERT_TRUE(loadBytes(engine, writeXm(plan))) << "seed " << seed;
     ASSERT_EQ(play(4000), "") << "seed " << seed;
   }
 }
@@ -197,8 +198,8 @@ TEST_F(Playing, CorpusModulesStayInRange) {
   const std::vector<std::string> files = corpusModules();
   if (files.empty()) GTEST_SKIP() << "no corpus at " << ZELVIX_CORPUS_DIR;
   for (const std::string& file : files) {
-    setupReplayer(kFrequency, 1024, true, true);
-    ASSERT_TRUE(loadModuleFile(file.c_str())) << file;
+    setupReplayer(engine, kFrequency, 1024, true, true);
+    ASSERT_TRUE(loadModuleFile(engine, file.c_str())) << file;
     ASSERT_EQ(play(5000), "") << file;
   }
 }

@@ -667,14 +667,14 @@ TEST_F(Effects, LaterTickEffectsDoNothingAtSpeedOneAndKeepTheirMemories) {
 TEST_F(Effects, TickNumberIsSpeedMinusCounterInEightBits) {
   song.speed = 6;
   song.tickCounter = 5;
-  EXPECT_EQ(tickInRow(), 1);
+  EXPECT_EQ(tickInRow(engine), 1);
   song.tickCounter = 6;
-  EXPECT_EQ(tickInRow(), 0);
+  EXPECT_EQ(tickInRow(engine), 0);
   song.speed = 260;
   song.tickCounter = 4;
-  EXPECT_EQ(tickInRow(), 0);
+  EXPECT_EQ(tickInRow(engine), 0);
   song.tickCounter = 259;
-  EXPECT_EQ(tickInRow(), 1);
+  EXPECT_EQ(tickInRow(engine), 1);
 }
 
 }  // namespace

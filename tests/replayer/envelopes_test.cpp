@@ -36,7 +36,7 @@ class ChannelOutput : public CodeSong {
   }
   // finalVolume for envelope value `value` (8.8) at full fade, volume 64, global 64.
   static uint16_t volumeFor(uint32_t value) { return static_cast<uint16_t>((((32768u * 64 * (value >> 8)) >> 18) * 64) >> 7); }
-  void tick() { updateChannelOutput(ch()); }
+  void tick() { updateChannelOutput(engine, ch()); }
   Instrument* ins = nullptr;
 };
 
@@ -433,16 +433,16 @@ TEST(BadEnvelopeModule, PlaysWithoutReadingOutsideThePoints) {
   plan.cell(0, 0, 1) = {61, 1, 0, 21, 40};  // set envelope position too
   plan.cell(0, 30, 0) = {97, 0, 0, 0, 0};
   plan.cell(0, 40, 1) = {0, 0, 0, 21, 255};
-  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeXm(plan)));
   song.globalVolume = 64;
   for (int t = 0; t < 64 * 2 * 3; t++) {
-    playerTick();
+    playerTick(engine);
     for (int c = 0; c < 2; c++) {
       ASSERT_LE(channels[c].finalVolume, 256);
       channels[c].status = 0;
     }
   }
-  freeSong();
+  freeSong(engine);
 }
 
 }  // namespace

@@ -335,10 +335,10 @@ TEST_F(ExtendedEffects, PatternDelayRepeatsTheRowRunningOnlyLaterTickCommands) {
 TEST_F(ExtendedEffects, PatternDelayIsIgnoredWhileADelayRuns) {
   song.patternDelay = 0;
   song.patternDelayCounter = 2;
-  firstTickEffects[E](ch(), 0xE5);
+  firstTickEffects[E](engine, ch(), 0xE5);
   EXPECT_EQ(song.patternDelay, 0);
   song.patternDelayCounter = 0;
-  firstTickEffects[E](ch(), 0xE5);
+  firstTickEffects[E](engine, ch(), 0xE5);
   EXPECT_EQ(song.patternDelay, 6);
   song.patternDelay = 0;
 }

@@ -12,6 +12,7 @@
 #include "mixer/voices.h"
 #include "replayer/tick_engine.h"
 #include "support/module_writer.h"
+#include "support/test_engine.h"
 
 namespace zv::test {
 namespace {
@@ -19,14 +20,14 @@ namespace {
 // Plays `ticks` ticks as the generator does (without mixing) and returns the
 // allocations made meanwhile.
 long allocationsWhilePlaying(int ticks) {
-  resetVoices();
-  resetChannels();
+  resetVoices(engine.mixer, engine.audioLock);
+  resetChannels(engine);
   song.globalVolume = 64;
   const long before = allocationCount();
   for (int i = 0; i < ticks; i++) {
-    finishVoiceRamps();
-    playerTick();
-    sendChannelUpdates();
+    finishVoiceRamps(engine);
+    playerTick(engine);
+    sendChannelUpdates(engine);
   }
   return allocationCount() - before;
 }
@@ -64,9 +65,9 @@ TEST(NoAllocation, GeneratedSongWithEveryCommand) {
       plan.cell(0, r, c) = {note, static_cast<uint8_t>(c % 2), static_cast<uint8_t>(r * 4 + c), effect, param};
     }
   }
-  ASSERT_TRUE(loadBytes(writeXm(plan)));
+  ASSERT_TRUE(loadBytes(engine, writeXm(plan)));
   EXPECT_EQ(allocationsWhilePlaying(64 * 3 * 4), 0);
-  freeSong();
+  freeSong(engine);
 }
 
 TEST(NoAllocation, CorpusModules) {
@@ -77,9 +78,9 @@ TEST(NoAllocation, CorpusModules) {
     const std::string ext = entry.path().extension().string();
     if (ext != ".xm" && ext != ".mod") continue;
     if (played++ % 4 != 0) continue;  // a sample of them keeps the run short
-    ASSERT_TRUE(loadModuleFile(entry.path().c_str())) << entry.path();
+    ASSERT_TRUE(loadModuleFile(engine, entry.path().c_str())) << entry.path();
     EXPECT_EQ(allocationsWhilePlaying(3000), 0) << entry.path();
-    freeSong();
+    freeSong(engine);
   }
   if (played == 0) GTEST_SKIP() << "no modules in " << corpus;
 }

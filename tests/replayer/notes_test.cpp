@@ -33,7 +33,7 @@ class NoteStart : public CodeSong {
 };
 
 TEST_F(NoteStart, PicksSampleAndPeriodAndSendsTheTrigger) {
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   EXPECT_EQ(ch().lastNote, 49);
   EXPECT_EQ(ch().instrument, song.instruments[1]);
   EXPECT_EQ(ch().sampleIndex, 3);
@@ -63,7 +63,7 @@ TEST_F(NoteStart, AmigaModeReadsTheAmigaTable) {
   song.periodTable = amigaPeriodTable;
   song.instruments[1]->samples[3].relativeNote = 0;
   song.instruments[1]->samples[3].finetune = 0;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   EXPECT_EQ(ch().realPeriod, 1712);
 }
 
@@ -73,7 +73,7 @@ TEST_F(NoteStart, NoteAbove119WithRelativeNoteOnlySelects) {
   s.volume = 11;
   ch().realPeriod = 1234;
   ch().sampleVolume = 7;
-  startNote(90, 0, 0, ch());
+  startNote(engine, 90, 0, 0, ch());
   EXPECT_EQ(ch().lastNote, 90);
   EXPECT_EQ(ch().sampleIndex, 0);
   EXPECT_EQ(ch().relativeNote, 30);
@@ -84,7 +84,7 @@ TEST_F(NoteStart, NoteAbove119WithRelativeNoteOnlySelects) {
   EXPECT_TRUE(triggers().empty());
   // Below 0 wraps above 119 too.
   s.relativeNote = -5;
-  startNote(3, 0, 0, ch());
+  startNote(engine, 3, 0, 0, ch());
   EXPECT_TRUE(triggers().empty());
 }
 
@@ -92,7 +92,7 @@ TEST_F(NoteStart, NotePlusRelativeNoteZeroKeepsThePeriod) {
   song.instruments[1]->samples[0].relativeNote = -1;
   ch().realPeriod = 1234;
   ch().outputPeriod = 1200;
-  startNote(1, 0, 0, ch());
+  startNote(engine, 1, 0, 0, ch());
   EXPECT_EQ(ch().realPeriod, 1234);
   EXPECT_EQ(ch().outputPeriod, 1200);
   EXPECT_EQ(ch().status, 0x1F);
@@ -100,12 +100,12 @@ TEST_F(NoteStart, NotePlusRelativeNoteZeroKeepsThePeriod) {
 }
 
 TEST_F(NoteStart, NoteZeroReplaysTheLastNoteOrDoesNothing) {
-  startNote(0, 0, 0, ch());
+  startNote(engine, 0, 0, 0, ch());
   EXPECT_TRUE(triggers().empty());
   EXPECT_EQ(ch().status, 0);
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   ch().realPeriod = 1;
-  startNote(0, 0, 0, ch());
+  startNote(engine, 0, 0, 0, ch());
   EXPECT_EQ(triggers().size(), 2u);
   EXPECT_EQ(ch().realPeriod, linearPeriodTable[16 * 51 + 2]);
 }
@@ -113,7 +113,7 @@ TEST_F(NoteStart, NoteZeroReplaysTheLastNoteOrDoesNothing) {
 TEST_F(NoteStart, KeyOffNoteReleasesInsteadOfStarting) {
   ch().keyOn = 1;
   ch().volume = 30;
-  startNote(97, 0, 0, ch());
+  startNote(engine, 97, 0, 0, ch());
   EXPECT_EQ(ch().keyOn, 0);
   EXPECT_EQ(ch().volume, 0);
   EXPECT_EQ(ch().lastNote, 0);
@@ -122,7 +122,7 @@ TEST_F(NoteStart, KeyOffNoteReleasesInsteadOfStarting) {
 
 TEST_F(NoteStart, MissingInstrumentPlaysTheEmptyInstrument) {
   ch().instrumentNumber = 77;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   EXPECT_EQ(ch().instrument, song.instruments[0]);
   EXPECT_EQ(ch().sampleVolume, 0);
   ASSERT_EQ(triggers().size(), 1u);
@@ -131,33 +131,33 @@ TEST_F(NoteStart, MissingInstrumentPlaysTheEmptyInstrument) {
 
 TEST_F(NoteStart, MutedInstrumentIsCopied) {
   song.instruments[1]->muted = 1;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   EXPECT_EQ(ch().instrumentMuted, 1);
 }
 
 TEST_F(NoteStart, SetFinetuneOnTheNotesRow) {
-  startNote(49, 14, 0x50, ch());
+  startNote(engine, 49, 14, 0x50, ch());
   EXPECT_EQ(ch().finetune, -128);
   EXPECT_EQ(ch().realPeriod, linearPeriodTable[16 * 51 - 16]);
-  startNote(49, 14, 0x58, ch());
+  startNote(engine, 49, 14, 0x58, ch());
   EXPECT_EQ(ch().finetune, 0);
-  startNote(49, 14, 0x5F, ch());
+  startNote(engine, 49, 14, 0x5F, ch());
   EXPECT_EQ(ch().finetune, 112);
   EXPECT_EQ(ch().realPeriod, linearPeriodTable[16 * 51 + 14]);
-  startNote(49, 14, 0x60, ch());  // another extended command: the sample's own
+  startNote(engine, 49, 14, 0x60, ch());  // another extended command: the sample's own
   EXPECT_EQ(ch().finetune, 16);
 }
 
 TEST_F(NoteStart, SampleOffsetUsesItsMemory) {
   ch().effectParam = 0x12;  // the row's parameter, as the tick engine leaves it
-  startNote(49, 9, 0x12, ch());
+  startNote(engine, 49, 9, 0x12, ch());
   EXPECT_EQ(ch().sampleOffsetMemory, 0x12);
   EXPECT_EQ(ch().sampleOffset, 0x1200u);
   EXPECT_EQ(triggers().back().update.startPosition, 0x1200);
   ch().effectParam = 0;
-  startNote(49, 9, 0, ch());
+  startNote(engine, 49, 9, 0, ch());
   EXPECT_EQ(triggers().back().update.startPosition, 0x1200);
-  startNote(49, 10, 0x12, ch());  // another effect: from the start
+  startNote(engine, 49, 10, 0x12, ch());  // another effect: from the start
   EXPECT_EQ(ch().sampleOffset, 0u);
   EXPECT_EQ(triggers().back().update.startPosition, 0);
   EXPECT_EQ(ch().sampleOffsetMemory, 0x12);
@@ -165,32 +165,32 @@ TEST_F(NoteStart, SampleOffsetUsesItsMemory) {
 
 TEST_F(NoteStart, TriggerGoesToTheCurrentChannel) {
   song.currentChannel = 31;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   song.currentChannel = 0;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   ASSERT_EQ(triggers().size(), 2u);
   EXPECT_EQ(triggers()[0].channel, 31);
   EXPECT_EQ(triggers()[1].channel, 0);
 }
 
 TEST_F(NoteStart, WithoutAnObserverTheChannelsVoiceStarts) {
-  noteStartSink = updateVoice;
+  engine.noteStartSink = VoiceUpdateSink{};  // the voices themselves
   player.volumeRamping = false;
-  resetVoices();
+  resetVoices(engine.mixer, engine.audioLock);
   int8_t data[64 + 2] = {};
   Sample& s = song.instruments[1]->samples[3];
   s.type = 0;
   s.length = 64;
   s.loopStart = s.loopLength = 0;
   s.data = data;
-  startNote(49, 0, 0, ch());
+  startNote(engine, 49, 0, 0, ch());
   const Voice& v = voices[voiceOfChannel[2]];
   EXPECT_EQ(voiceOfChannel[2], 4);
   EXPECT_EQ(v.flags & Voice::stopped, 0);
   EXPECT_EQ(v.sampleData, data);
   EXPECT_EQ(v.end, 64);
   EXPECT_EQ(v.position, 0);
-  resetVoices();
+  resetVoices(engine.mixer, engine.audioLock);
   player.volumeRamping = true;
 }
 
@@ -200,7 +200,7 @@ TEST_F(NoteStart, PortamentoTargetUsesTheChannelsRelativeNoteAndFinetune) {
   ch().relativeNote = 2;
   ch().finetune = -128;
   ch().realPeriod = 5000;
-  preparePortamento(ch(), {49, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {49, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaTargetPeriod, linearPeriodTable[16 * 51 - 16]);
   EXPECT_EQ(ch().portaDirection, 2);
   EXPECT_TRUE(triggers().empty());
@@ -210,13 +210,13 @@ TEST_F(NoteStart, PortamentoTargetUsesTheChannelsRelativeNoteAndFinetune) {
 TEST_F(NoteStart, PortamentoDirectionComparesWithTheRealPeriod) {
   const uint16_t target = linearPeriodTable[16 * 49];
   ch().realPeriod = target;
-  preparePortamento(ch(), {49, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {49, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaDirection, 0);
   ch().realPeriod = target - 1;
-  preparePortamento(ch(), {49, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {49, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaDirection, 1);
   ch().realPeriod = target + 1;
-  preparePortamento(ch(), {49, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {49, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaDirection, 2);
 }
 
@@ -224,17 +224,17 @@ TEST_F(NoteStart, PortamentoTargetOutsideTheTableIsIgnored) {
   ch().portaTargetPeriod = 999;
   ch().portaDirection = 2;
   ch().relativeNote = 30;  // 96 + 30: index 2016
-  preparePortamento(ch(), {96, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {96, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaTargetPeriod, 999);
   ch().relativeNote = -5;  // negative index wraps past 1935
-  preparePortamento(ch(), {2, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {2, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaTargetPeriod, 999);
   EXPECT_EQ(ch().portaDirection, 2);
   // Note 120 at the top of the range reads the table's tail.
   song.periodTable = amigaPeriodTable;
   ch().relativeNote = 24;
   ch().finetune = 127;
-  preparePortamento(ch(), {96, 0, 0, 3, 0}, false);
+  preparePortamento(engine, ch(), {96, 0, 0, 3, 0}, false);
   EXPECT_EQ(ch().portaTargetPeriod, amigaPeriodTable[1935]);
 }
 
@@ -243,14 +243,14 @@ TEST_F(NoteStart, PortamentoWithInstrumentRestoresAndRetriggers) {
   ch().sampleVolume = 33;
   ch().samplePanning = 99;
   ch().volume = 1;
-  preparePortamento(ch(), {49, 1, 0, 3, 0}, true);
+  preparePortamento(engine, ch(), {49, 1, 0, 3, 0}, true);
   EXPECT_EQ(ch().volume, 33);
   EXPECT_EQ(ch().panning, 99);
   EXPECT_EQ(ch().keyOn, 1);
   EXPECT_EQ(ch().fadeoutVolume, 32768);
   // A key-off note releases; the instrument restores volumes but does not retrigger.
   ch().volume = 1;
-  preparePortamento(ch(), {97, 1, 0, 3, 0}, true);
+  preparePortamento(engine, ch(), {97, 1, 0, 3, 0}, true);
   EXPECT_EQ(ch().keyOn, 0);
   EXPECT_EQ(ch().volume, 33);
 }

@@ -75,96 +75,96 @@ class Pitch : public CodeSong {};
 
 TEST_F(Pitch, FrequencyFactors) {
   player.mixingFrequency = 44100;
-  computeFrequencyFactors();
+  computeFrequencyFactors(engine);
   EXPECT_EQ(player.linearStepFactor, 3181584);
   EXPECT_EQ(player.amigaStepFactor, 21276843);
   player.mixingFrequency = 48000;
-  computeFrequencyFactors();
+  computeFrequencyFactors(engine);
   EXPECT_EQ(player.linearStepFactor, 2923080);
   EXPECT_EQ(player.amigaStepFactor, 19548100);
   player.mixingFrequency = 44100;
-  computeFrequencyFactors();
+  computeFrequencyFactors(engine);
 }
 
 TEST_F(Pitch, Note49PlaysAt8363HzInBothModes) {
   song.linearFrequencies = 1;
-  EXPECT_EQ(periodToStep(linearPeriodTable[784]), 12428u);
+  EXPECT_EQ(periodToStep(engine, linearPeriodTable[784]), 12428u);
   song.linearFrequencies = 0;
-  EXPECT_EQ(periodToStep(amigaPeriodTable[784]), 12428u);
+  EXPECT_EQ(periodToStep(engine, amigaPeriodTable[784]), 12428u);
 }
 
 TEST_F(Pitch, LinearStepsAcrossTheRange) {
   song.linearFrequencies = 1;
-  EXPECT_EQ(periodToStep(7744), 733u);
-  EXPECT_EQ(periodToStep(4), 792529u);
-  EXPECT_EQ(periodToStep(3840), 24856u);  // an octave up doubles
-  EXPECT_EQ(periodToStep(4608 + 768), 12428u / 2);
-  EXPECT_EQ(periodToStep(0), 0u);
+  EXPECT_EQ(periodToStep(engine, 7744), 733u);
+  EXPECT_EQ(periodToStep(engine, 4), 792529u);
+  EXPECT_EQ(periodToStep(engine, 3840), 24856u);  // an octave up doubles
+  EXPECT_EQ(periodToStep(engine, 4608 + 768), 12428u / 2);
+  EXPECT_EQ(periodToStep(engine, 0), 0u);
 }
 
 TEST_F(Pitch, LinearPeriodsBelowTheLowestNoteGiveSmallNonZeroSteps) {
   song.linearFrequencies = 1;
   // The exponential goes on past 9216: never silent, never higher than at
   // 9216, falling with the period (a slide down fades into a crawl).
-  const uint32_t at9216 = periodToStep(9216);
+  const uint32_t at9216 = periodToStep(engine, 9216);
   EXPECT_EQ(at9216, 3181584u >> 14);
-  EXPECT_EQ(periodToStep(9216 + 768), at9216 / 2);
-  EXPECT_EQ(periodToStep(9217), static_cast<uint32_t>((int64_t{pitchTable[767]} * 3181584) >> 24) >> 15);
+  EXPECT_EQ(periodToStep(engine, 9216 + 768), at9216 / 2);
+  EXPECT_EQ(periodToStep(engine, 9217), static_cast<uint32_t>((int64_t{pitchTable[767]} * 3181584) >> 24) >> 15);
   uint32_t previous = at9216;
   for (int period = 9217; period <= 65535; period++) {
-    const uint32_t step = periodToStep(static_cast<uint16_t>(period));
+    const uint32_t step = periodToStep(engine, static_cast<uint16_t>(period));
     ASSERT_GE(step, 1u) << period;
     ASSERT_LE(step, previous) << period;
     previous = step;
   }
-  EXPECT_EQ(periodToStep(31999), 1u);
+  EXPECT_EQ(periodToStep(engine, 31999), 1u);
 }
 
 TEST_F(Pitch, AmigaStepIsAFactorDivision) {
   song.linearFrequencies = 0;
-  EXPECT_EQ(periodToStep(0), 0u);
-  EXPECT_EQ(periodToStep(1), 21276843u);
-  EXPECT_EQ(periodToStep(856), 21276843u / 856);
-  EXPECT_EQ(periodToStep(31999), 21276843u / 31999);
+  EXPECT_EQ(periodToStep(engine, 0), 0u);
+  EXPECT_EQ(periodToStep(engine, 1), 21276843u);
+  EXPECT_EQ(periodToStep(engine, 856), 21276843u / 856);
+  EXPECT_EQ(periodToStep(engine, 31999), 21276843u / 31999);
 }
 
 TEST_F(Pitch, NearestNoteOnAndBetweenSemitones) {
   song.periodTable = linearPeriodTable;
   // On a semitone: that semitone, then moved up.
-  EXPECT_EQ(nearestNotePeriod(4608, 0, 0), 4608);
-  EXPECT_EQ(nearestNotePeriod(4608, 0, 3), 4608 - 3 * 64);
-  EXPECT_EQ(nearestNotePeriod(4608, 0, 12), 4608 - 768);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608, 0, 0), 4608);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608, 0, 3), 4608 - 3 * 64);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608, 0, 12), 4608 - 768);
   // Between: the nearer in index terms (the probe is half a semitone lower).
-  EXPECT_EQ(nearestNotePeriod(4608 - 31, 0, 0), 4608);
-  EXPECT_EQ(nearestNotePeriod(4608 - 33, 0, 0), 4608 - 64);
-  EXPECT_EQ(nearestNotePeriod(4608 + 31, 0, 0), 4608);
-  EXPECT_EQ(nearestNotePeriod(4608 + 32, 0, 0), 4608 + 64);  // half-way goes down
-  EXPECT_EQ(nearestNotePeriod(4608 + 33, 0, 0), 4608 + 64);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 - 31, 0, 0), 4608);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 - 33, 0, 0), 4608 - 64);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 + 31, 0, 0), 4608);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 + 32, 0, 0), 4608 + 64);  // half-way goes down
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 + 33, 0, 0), 4608 + 64);
   // Finetune keeps the channel's fraction of a semitone.
-  EXPECT_EQ(nearestNotePeriod(4608 - 32, 64, 0), 4608 - 32);
-  EXPECT_EQ(nearestNotePeriod(4608 + 4 * 16, -128, 0), 4608 + 64);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 - 32, 64, 0), 4608 - 32);
+  EXPECT_EQ(nearestNotePeriod(engine, 4608 + 4 * 16, -128, 0), 4608 + 64);
   // Beyond the ends.
-  EXPECT_EQ(nearestNotePeriod(65535, 0, 0), linearPeriodTable[16]);
-  EXPECT_EQ(nearestNotePeriod(0, 0, 0), linearPeriodTable[1536]);
+  EXPECT_EQ(nearestNotePeriod(engine, 65535, 0, 0), linearPeriodTable[16]);
+  EXPECT_EQ(nearestNotePeriod(engine, 0, 0, 0), linearPeriodTable[1536]);
 }
 
 TEST_F(Pitch, NearestNoteIndexFrom1550Reads1551) {
   song.periodTable = linearPeriodTable;
   // lo = 1520 + 16: index 1536 + 16k.
-  EXPECT_EQ(nearestNotePeriod(0, 0, 0), linearPeriodTable[1536]);
-  EXPECT_EQ(nearestNotePeriod(0, -24, 1), linearPeriodTable[1549]);  // 1520 + 13 + 16
-  EXPECT_EQ(nearestNotePeriod(0, -16, 1), linearPeriodTable[1551]);  // 1550 reads 1551
-  EXPECT_EQ(nearestNotePeriod(0, 0, 1), linearPeriodTable[1551]);    // 1552 too
-  EXPECT_EQ(nearestNotePeriod(0, 127, 15), linearPeriodTable[1551]);
+  EXPECT_EQ(nearestNotePeriod(engine, 0, 0, 0), linearPeriodTable[1536]);
+  EXPECT_EQ(nearestNotePeriod(engine, 0, -24, 1), linearPeriodTable[1549]);  // 1520 + 13 + 16
+  EXPECT_EQ(nearestNotePeriod(engine, 0, -16, 1), linearPeriodTable[1551]);  // 1550 reads 1551
+  EXPECT_EQ(nearestNotePeriod(engine, 0, 0, 1), linearPeriodTable[1551]);    // 1552 too
+  EXPECT_EQ(nearestNotePeriod(engine, 0, 127, 15), linearPeriodTable[1551]);
   EXPECT_EQ(linearPeriodTable[1551], 1540);
 }
 
 TEST_F(Pitch, NearestNoteInAmigaMode) {
   song.periodTable = amigaPeriodTable;
-  EXPECT_EQ(nearestNotePeriod(1712, 0, 0), 1712);
-  EXPECT_EQ(nearestNotePeriod(1712, 0, 12), 856);
-  EXPECT_EQ(nearestNotePeriod(1700, 0, 0), 1712);
-  EXPECT_EQ(nearestNotePeriod(1630, 0, 0), 1616);
+  EXPECT_EQ(nearestNotePeriod(engine, 1712, 0, 0), 1712);
+  EXPECT_EQ(nearestNotePeriod(engine, 1712, 0, 12), 856);
+  EXPECT_EQ(nearestNotePeriod(engine, 1700, 0, 0), 1712);
+  EXPECT_EQ(nearestNotePeriod(engine, 1630, 0, 0), 1616);
 }
 
 TEST_F(Pitch, ArpeggioFollowsTheTickCounter) {
@@ -174,7 +174,7 @@ TEST_F(Pitch, ArpeggioFollowsTheTickCounter) {
   for (int counter = 0; counter < 32; counter++) {
     song.tickCounter = static_cast<uint16_t>(counter);
     ch.status = 0;
-    arpeggio(ch, 0x47);
+    arpeggio(engine, ch, 0x47);
     const uint8_t c = arpeggioTickTable[counter];
     EXPECT_EQ(ch.outputPeriod, expected[c == 0 ? 0 : c == 1 ? 1 : 2]) << counter;
     EXPECT_EQ(ch.status, Channel::periodChanged);
@@ -183,11 +183,11 @@ TEST_F(Pitch, ArpeggioFollowsTheTickCounter) {
   for (int counter : {32, 100, 255, 65535}) {
     song.tickCounter = static_cast<uint16_t>(counter);
     ch.outputPeriod = 1;
-    arpeggio(ch, 0x47);
+    arpeggio(engine, ch, 0x47);
     EXPECT_EQ(ch.outputPeriod, 4608) << counter;
   }
   song.tickCounter = 256 + 1;
-  arpeggio(ch, 0x47);
+  arpeggio(engine, ch, 0x47);
   EXPECT_EQ(ch.outputPeriod, 4608 - 4 * 64);
 }
 

@@ -26,7 +26,7 @@ class RowStepping : public CodeSong {
       const int position = song.songPosition;
       const int row = song.row;
       const size_t before = triggers().size();
-      playerTick();
+      playerTick(engine);
       if (triggers().size() != before) rows.emplace_back(position, row);
     }
     return rows;

@@ -18,7 +18,7 @@ class TickEngine : public CodeSong {
   int ticksToNextRead(int limit = 1000) {
     const size_t before = triggers().size();
     for (int n = 1; n <= limit; n++) {
-      playerTick();
+      playerTick(engine);
       if (triggers().size() != before) return n;
     }
     return -1;
@@ -29,18 +29,18 @@ class TickEngine : public CodeSong {
 TEST_F(TickEngine, RowIsReadOnItsFirstTickAndSteppedOnItsLast) {
   numberRows(0, 64);
   start();
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(triggers().size(), 1u);
   EXPECT_EQ(lastReadNote(), 1);
   EXPECT_EQ(song.tickCounter, 6);
   ticks(4);
   EXPECT_EQ(song.row, 0);
   EXPECT_EQ(song.tickCounter, 2);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.tickCounter, 1);
   EXPECT_EQ(song.row, 1);
   EXPECT_EQ(triggers().size(), 1u);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 2);
 }
 
@@ -49,7 +49,7 @@ TEST_F(TickEngine, SpeedOneReadsAndStepsOnEveryTick) {
   song.speed = 1;
   start();
   for (int r = 0; r < 10; r++) {
-    playerTick();
+    playerTick(engine);
     EXPECT_EQ(lastReadNote(), r + 1);
     EXPECT_EQ(song.row, r + 1);
     EXPECT_EQ(song.tickCounter, 1);
@@ -60,7 +60,7 @@ TEST_F(TickEngine, SpeedOneReadsAndStepsOnEveryTick) {
 TEST_F(TickEngine, SpeedZeroMakesRowsOf65536Ticks) {
   numberRows(0, 64);
   start();
-  playerTick();
+  playerTick(engine);
   song.speed = 0;  // what F00 does on the row's first tick
   song.tickCounter = 0;
   EXPECT_EQ(ticksToNextRead(70000), 65536);
@@ -73,7 +73,7 @@ TEST_F(TickEngine, SpeedZeroMakesRowsOf65536Ticks) {
 TEST_F(TickEngine, PatternDelayRepeatsRowWithoutReadingIt) {
   numberRows(0, 64);
   start();
-  playerTick();
+  playerTick(engine);
   song.patternDelay = 3;  // EE2: the row plays three times
   ticks(5);
   EXPECT_EQ(song.row, 0);
@@ -83,7 +83,7 @@ TEST_F(TickEngine, PatternDelayRepeatsRowWithoutReadingIt) {
   EXPECT_EQ(triggers().size(), 1u);
   EXPECT_EQ(song.row, 1);
   EXPECT_EQ(song.patternDelayCounter, 0);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 2);
 }
 
@@ -92,7 +92,7 @@ TEST_F(TickEngine, PatternDelayWithBreakSkipsTheRowItEnters) {
   numberRows(0, 64);
   numberRows(1, 64, 40);
   start();
-  playerTick();
+  playerTick(engine);
   song.patternDelay = 2;  // EE1 and D04 on the same row
   song.breakRow = 4;
   song.positionJump = 1;
@@ -104,7 +104,7 @@ TEST_F(TickEngine, PatternDelayWithBreakSkipsTheRowItEnters) {
   ticks(6);
   EXPECT_EQ(triggers().size(), 1u);
   EXPECT_EQ(song.row, 5);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 46);
 }
 
@@ -118,7 +118,7 @@ TEST_F(TickEngine, PatternLoopJumpLeavesBreakRowForTheNextPattern) {
   ASSERT_EQ(song.row, 5);
   song.patternLoopJump = 1;  // E6x on row 5 jumps back to row 2
   song.breakRow = 2;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.row, 2);
   EXPECT_EQ(song.patternLoopJump, 0);
   EXPECT_EQ(song.breakRow, 2);
@@ -126,7 +126,7 @@ TEST_F(TickEngine, PatternLoopJumpLeavesBreakRowForTheNextPattern) {
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 2);
   EXPECT_EQ(song.breakRow, 0);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 43);
 }
 
@@ -136,21 +136,21 @@ TEST_F(TickEngine, PositionJumpToZeroAndPastTheSongLength) {
   numberRows(1, 64, 20);
   numberRows(2, 64, 40);
   song.speed = 1;
-  setPosition(1, 3);
-  playerTick();
+  setPosition(engine, 1, 3);
+  playerTick(engine);
   song.songPosition = -1;  // B00
   song.breakRow = 0;
   song.positionJump = 1;
   song.tickCounter = 2;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 0);
   EXPECT_EQ(song.patternNumber, 0);
   EXPECT_EQ(song.row, 0);
-  playerTick();
+  playerTick(engine);
   song.songPosition = 4;  // B05 in a three-entry song
   song.positionJump = 1;
   song.tickCounter = 2;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.patternNumber, 1);
   EXPECT_EQ(song.row, 0);
@@ -166,16 +166,16 @@ TEST_F(TickEngine, PatternBreakStartsTheNextPatternAtItsRow) {
   start();
   song.breakRow = 0;  // D00
   song.positionJump = 1;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 0);
   song.breakRow = 63;  // D63
   song.positionJump = 1;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 2);
   EXPECT_EQ(song.row, 63);
   EXPECT_EQ(song.breakRow, 0);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 64);
 }
 
@@ -188,7 +188,7 @@ TEST_F(TickEngine, BreakAndLoopOnOneRowMoveOnAtBreakRow) {
   song.breakRow = 10;  // the later of the two writers in channel order
   song.patternLoopJump = 1;
   song.positionJump = 1;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 10);
   EXPECT_EQ(song.patternLoopJump, 0);
@@ -205,16 +205,16 @@ TEST_F(TickEngine, RowPastAShorterPatternReadsEmptyAndMovesOn) {
   start();
   song.breakRow = 40;  // D40 into a 32-row pattern
   song.positionJump = 1;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 40);
   EXPECT_EQ(song.patternLength, 32);
-  playerTick();  // row 40 of 32: empty cells, never outside the block
+  playerTick(engine);  // row 40 of 32: empty cells, never outside the block
   EXPECT_EQ(triggers().size(), 1u);
   EXPECT_EQ(channels[0].noteAndInstrument, 0);
   EXPECT_EQ(song.songPosition, 2);
   EXPECT_EQ(song.row, 0);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 61);
 }
 
@@ -226,7 +226,7 @@ TEST_F(TickEngine, RestartPositionWrap) {
   const int expected[] = {0, 1, 2, 1, 2, 1};
   for (int position : expected) {
     EXPECT_EQ(song.songPosition, position);
-    playerTick();
+    playerTick(engine);
     EXPECT_EQ(lastReadNote(), position + 1);
   }
 }
@@ -253,7 +253,7 @@ TEST_F(TickEngine, AbsentPatternPlays64EmptyRows) {
   EXPECT_TRUE(triggers().empty());
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 0);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 1);
 }
 
@@ -261,26 +261,26 @@ TEST_F(TickEngine, SetPositionMinusOneKeepsThePositionAndRestartsTheRow) {
   setOrder({0, 1});
   numberRows(0, 64);
   numberRows(1, 64, 20);
-  setPosition(1, 0);
+  setPosition(engine, 1, 0);
   ticks(6 * 5 + 3);
   ASSERT_EQ(song.row, 5);
-  setPosition(-1, 0);
+  setPosition(engine, -1, 0);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.row, 0);
   EXPECT_EQ(song.tickCounter, 1);
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(lastReadNote(), 21);
 }
 
 TEST_F(TickEngine, SetPositionLimitsToTheSongAndThePattern) {
   setOrder({0, 1});
   cell(1, 0, 0, 16);
-  setPosition(9, 40);
+  setPosition(engine, 9, 40);
   EXPECT_EQ(song.songPosition, 1);
   EXPECT_EQ(song.patternNumber, 1);
   EXPECT_EQ(song.patternLength, 16);
   EXPECT_EQ(song.row, 15);
-  setPosition(0, -1);
+  setPosition(engine, 0, -1);
   EXPECT_EQ(song.songPosition, 0);
   EXPECT_EQ(song.row, 15);
 }
@@ -293,7 +293,7 @@ TEST_F(TickEngine, PausedTickChangesNothing) {
   EXPECT_EQ(song.tickCounter, 1);
   EXPECT_TRUE(triggers().empty());
   song.paused = 0;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(triggers().size(), 1u);
 }
 
@@ -305,14 +305,14 @@ TEST_F(TickEngine, InstrumentByteAbove128CountsAsNone) {
   cell(0, 2, 0) = {50, 129, 0, 0, 0};
   song.speed = 1;
   start();
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(channels[0].volume, 40);
   channels[0].volume = 10;
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(channels[0].instrumentNumber, 1);
   EXPECT_EQ(channels[0].noteAndInstrument, 200 * 256);
   EXPECT_EQ(channels[0].volume, 10);  // nothing restored
-  playerTick();
+  playerTick(engine);
   EXPECT_EQ(channels[0].instrumentNumber, 1);
   EXPECT_EQ(channels[0].lastNote, 50);
   EXPECT_EQ(channels[0].volume, 10);
@@ -333,14 +333,14 @@ TEST_F(TickEngine, EffectNumbersAbove35DoNothing) {
 
 TEST_F(TickEngine, SetTempoGivesFramesPerTick) {
   player.mixingFrequency = 44100;
-  setTempo(125);
+  setTempo(engine, 125);
   EXPECT_EQ(song.samplesPerTick, 882);
-  setTempo(0);
+  setTempo(engine, 0);
   EXPECT_EQ(song.samplesPerTick, 882);
-  setTempo(255);
+  setTempo(engine, 255);
   EXPECT_EQ(song.samplesPerTick, 432);
   player.mixingFrequency = 48001;
-  setTempo(32);
+  setTempo(engine, 32);
   EXPECT_EQ(song.samplesPerTick, (2 * 48001 + 24000) / 32);
   player.mixingFrequency = 44100;
 }
@@ -361,7 +361,7 @@ TEST_F(TickEngine, ResetChannelsSilencesAndCentresAll32) {
     ch.fadeoutVolume = 1234;
     ch.realPeriod = 999;
   }
-  resetChannels();
+  resetChannels(engine);
   for (const Channel& ch : channels) {
     EXPECT_EQ(ch.status, Channel::volumeChanged);
     EXPECT_EQ(ch.relativeNote, 0);
@@ -385,7 +385,7 @@ TEST_F(TickEngine, RewindGoesToTheFirstOrderEntry) {
   song.songPosition = 1;
   song.row = 30;
   song.tickCounter = 4;
-  rewindSong();
+  rewindSong(engine);
   EXPECT_EQ(song.songPosition, 0);
   EXPECT_EQ(song.patternNumber, 3);
   EXPECT_EQ(song.patternLength, 1);
@@ -417,8 +417,8 @@ class RowReading : public TickEngine {
   }
   // Plays row `row` of pattern 0 from its first tick.
   void playRow(int row) {
-    setPosition(-1, row);
-    playerTick();
+    setPosition(engine, -1, row);
+    playerTick(engine);
   }
 };
 

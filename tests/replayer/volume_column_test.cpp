@@ -198,7 +198,7 @@ TEST_F(VolumeColumn, ResultCellHoldsWhatTheCommandSet) {
   for (auto [byte, expected] : cases) {
     channel.volume = 40;
     uint8_t cell = static_cast<uint8_t>(byte);
-    firstTickVolumeColumn[byte >> 4](channel, cell);
+    firstTickVolumeColumn[byte >> 4](engine, channel, cell);
     EXPECT_EQ(cell, expected) << std::hex << byte;
   }
   EXPECT_EQ(channel.vibratoSpeed, 20);

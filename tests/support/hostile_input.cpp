@@ -28,25 +28,25 @@ uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 
 
 // A clean player at the given settings: no song, no MixBuffer, no flow
 // request left from an earlier run.
-void setUpPlayer(const RenderOptions& options) {
-  cleanPlayer(options.frequency, options.bufferSize, options.interpolation, options.volumeRamping);
+void setUpPlayer(Engine& e, const RenderOptions& options) {
+  cleanPlayer(e, options.frequency, options.bufferSize, options.interpolation, options.volumeRamping);
   useMixTarget(options.vectorMixing ? startUpMixTarget() : mixTargets().back());
 }
 
 // What playback may never leave behind, checked after every tick.
-std::string playbackViolation() {
+std::string playbackViolation(Engine& e) {
   // A break or loop into a shorter pattern may leave the row past its end
   // (such rows read as empty), but never beyond what a break can name.
-  if (song.row < 0 || song.row > std::max<int16_t>(song.patternLength, 256)) return "row out of range";
-  if (song.globalVolume > 64) return "global volume above 64";
-  for (int i = 0; i < song.channelCount; ++i) {
-    const Channel& ch = channels[i];
+  if (e.song.row < 0 || e.song.row > std::max<int16_t>(e.song.patternLength, 256)) return "row out of range";
+  if (e.song.globalVolume > 64) return "global volume above 64";
+  for (int i = 0; i < e.song.channelCount; ++i) {
+    const Channel& ch = e.channels[i];
     if (ch.finalVolume > 256) return "final volume above 256";
     if (ch.volume > 64) return "channel volume above 64";
     if (ch.instrument == nullptr) return "channel without an instrument";
   }
-  for (int v = 0; v < 2 * song.channelCount; ++v) {
-    const Voice& voice = voices[v];
+  for (int v = 0; v < 2 * e.song.channelCount; ++v) {
+    const Voice& voice = e.mixer.voices[v];
     if (voice.flags & Voice::stopped) continue;
     if (voice.position < 0 || voice.position > voice.end) return "voice position outside its sample";
   }
@@ -54,75 +54,75 @@ std::string playbackViolation() {
 }
 
 // renderTick with at most `cap` frames mixed and converted.
-int32_t renderShortTick(int16_t* out, int32_t cap) {
-  const int32_t frames = std::min(runTick(), cap);
-  std::memset(player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
-  mixAllVoices(frames, 0);
-  convertMixBuffer(out, frames, 256);
+int32_t renderShortTick(Engine& e, int16_t* out, int32_t cap) {
+  const int32_t frames = std::min(runTick(e), cap);
+  std::memset(e.player.mixBuffer, 0, static_cast<size_t>(frames) * 2 * sizeof(int32_t));
+  mixAllVoices(e, frames, 0);
+  convertMixBuffer(e, out, frames, 256);
   return frames * 4;
 }
 
-std::string renderByTicks(const RenderBudget& budget) {
-  const int32_t frequency = player.mixingFrequency;
+std::string renderByTicks(Engine& e, const RenderBudget& budget) {
+  const int32_t frequency = e.player.mixingFrequency;
   static std::vector<int16_t> tick;
   tick.resize(static_cast<size_t>(maxTickFrames(96000)) * 2);
-  stopPlayback();
-  if (!allocateMixBuffer(maxTickFrames(frequency))) return "no MixBuffer";
-  prepareRender(frequency, player.amp, 0);
+  stopPlayback(e);
+  if (!allocateMixBuffer(e, maxTickFrames(frequency))) return "no MixBuffer";
+  prepareRender(e, frequency, e.player.amp, 0);
   std::string problem;
   int64_t frames = 0;
   for (int32_t t = 0; t < budget.ticks && frames < budget.frames; ++t) {
-    if (songEndReached()) break;
-    const int32_t bytes = budget.framesPerTick > 0 ? renderShortTick(tick.data(), budget.framesPerTick)
-                                                   : renderTick(tick.data());
+    if (songEndReached(e)) break;
+    const int32_t bytes = budget.framesPerTick > 0 ? renderShortTick(e, tick.data(), budget.framesPerTick)
+                                                   : renderTick(e, tick.data());
     if (bytes <= 0 || bytes > maxTickFrames(frequency) * 4) {
       problem = "tick of " + std::to_string(bytes) + " bytes";
       break;
     }
     frames += bytes / 4;
-    problem = playbackViolation();
+    problem = playbackViolation(e);
     if (!problem.empty()) break;
   }
-  freeMixBuffer();
-  finishRender();
-  stopPlayback();
+  freeMixBuffer(e);
+  finishRender(e);
+  stopPlayback(e);
   return problem;
 }
 
-std::string renderLive(const RenderOptions& options, const RenderBudget& budget) {
+std::string renderLive(Engine& e, const RenderOptions& options, const RenderBudget& budget) {
   const int32_t bufferFrames = std::clamp(options.bufferSize, 1, 4096);
   static std::vector<int16_t> out;
   out.resize(2 * 4096 * 2);
-  resetVoices();
-  resetChannels();
-  song.globalVolume = 64;
-  song.samplesPerTick = tickFrames(player.mixingFrequency, song.tempo);
-  player.rampLength = std::max<int32_t>(1, player.mixingFrequency / 200);
-  setMasterVolume(options.masterVolume);
-  if (!allocateMixBuffer(bufferFrames)) return "no MixBuffer";
+  resetVoices(e.mixer, e.audioLock);
+  resetChannels(e);
+  e.song.globalVolume = 64;
+  e.song.samplesPerTick = tickFrames(e.player.mixingFrequency, e.song.tempo);
+  e.player.rampLength = std::max<int32_t>(1, e.player.mixingFrequency / 200);
+  setMasterVolume(e, options.masterVolume);
+  if (!allocateMixBuffer(e, bufferFrames)) return "no MixBuffer";
   std::string problem;
   int64_t frames = 0;
   // Requests of varying size, some longer than the MixBuffer.
   for (uint32_t call = 0; frames < budget.frames; ++call) {
     const int32_t request = static_cast<int32_t>(1 + (call * 2654435761u >> 7) % (2 * 4096));
-    fillOutputBuffer(out.data(), request);
+    fillOutputBuffer(e, out.data(), request);
     frames += request;
     if (options.keyEvery > 0 && call % static_cast<uint32_t>(options.keyEvery) == 0) {
       static constexpr char keys[] = {'+', '-', ' ', '+', ' ', '-', '-'};
-      handleKey(keys[(call / static_cast<uint32_t>(options.keyEvery)) % sizeof keys]);
+      handleKey(e, keys[(call / static_cast<uint32_t>(options.keyEvery)) % sizeof keys]);
     }
-    problem = playbackViolation();
+    problem = playbackViolation(e);
     if (!problem.empty()) break;
   }
-  stopPlayback();
+  stopPlayback(e);
   return problem;
 }
 
-std::string renderToFile(const RenderBudget& budget) {
-  renderActive = true;
+std::string renderToFile(Engine& e, const RenderBudget& budget) {
+  e.renderActive = true;
   const auto limit = static_cast<uint32_t>(std::min<int64_t>(budget.frames / 4, 1 << 26) * 4);
-  RenderResult result = renderSongToWav("/dev/null", limit);
-  if (renderActive) return "render left renderActive set";
+  RenderResult result = renderSongToWav(e, "/dev/null", limit);
+  if (e.renderActive) return "render left e.renderActive set";
   return result == RenderResult::ok ? "" : "render to /dev/null failed";
 }
 
@@ -153,14 +153,14 @@ RenderOptions renderOptionsFrom(const uint8_t* b) {
   return options;
 }
 
-uint64_t songHeapBytes() {
+uint64_t songHeapBytes(Engine& e) {
   uint64_t bytes = 0;
   for (int n = 0; n < kPatternSlots; ++n) {
-    if (song.patterns[n] != nullptr) {
-      bytes += uint64_t{song.patternRows[n]} * song.channelCount * sizeof(NoteCell);
+    if (e.song.patterns[n] != nullptr) {
+      bytes += uint64_t{e.song.patternRows[n]} * e.song.channelCount * sizeof(NoteCell);
     }
   }
-  for (const Instrument* ins : song.instruments) {
+  for (const Instrument* ins : e.song.instruments) {
     if (ins == nullptr) continue;
     bytes += sizeof(Instrument);
     for (const Sample& s : ins->samples) {
@@ -180,50 +180,50 @@ uint64_t songHeapBound(uint64_t fileSize) {
   return filled + kUnsuppliedCellBytesLimit + kUnsuppliedSampleBytesLimit + instruments + sampleOverhead;
 }
 
-std::string loadAndRender(const uint8_t* data, size_t size, const RenderOptions& options,
+std::string loadAndRender(Engine& e, const uint8_t* data, size_t size, const RenderOptions& options,
                           const RenderBudget& budget) {
   if (size > UINT32_MAX) return "";
-  setUpPlayer(options);
-  setAmp(options.amp);
+  setUpPlayer(e, options);
+  setAmp(e, options.amp);
   std::vector<uint8_t> copy(data, data + size);
-  const bool loaded = loadModuleFromMemory(copy.empty() ? nullptr : copy.data(), static_cast<uint32_t>(size));
+  const bool loaded = loadModuleFromMemory(e, copy.empty() ? nullptr : copy.data(), static_cast<uint32_t>(size));
   copy = {};  // the song must not depend on the caller's block
   std::string problem;
   if (!loaded) {
-    if (song.songLoaded != 0) problem = "failed load left songLoaded set";
-  } else if (song.songLoaded != 1) {
+    if (e.song.songLoaded != 0) problem = "failed load left songLoaded set";
+  } else if (e.song.songLoaded != 1) {
     problem = "load without songLoaded";
   } else {
-    problem = songInvariantViolation();
-    if (problem.empty() && songHeapBytes() > songHeapBound(size)) problem = "song holds more heap than its bound";
+    problem = songInvariantViolation(e.song);
+    if (problem.empty() && songHeapBytes(e) > songHeapBound(size)) problem = "song holds more heap than its bound";
     if (problem.empty() && (budget.ticks > 0 || budget.frames > 0)) {
       switch (options.path) {
         case RenderPath::ticks:
-          problem = renderByTicks(budget);
+          problem = renderByTicks(e, budget);
           break;
         case RenderPath::live:
-          problem = renderLive(options, budget);
+          problem = renderLive(e, options, budget);
           break;
         case RenderPath::wavFile:
-          problem = renderToFile(budget);
+          problem = renderToFile(e, budget);
           break;
       }
     }
   }
-  freeSong();
+  freeSong(e);
   useMixTarget(startUpMixTarget());
   return problem;
 }
 
-std::string runLoadInput(const uint8_t* data, size_t size) {
-  return loadAndRender(data, size, RenderOptions{}, RenderBudget{0, 0});
+std::string runLoadInput(Engine& e, const uint8_t* data, size_t size) {
+  return loadAndRender(e, data, size, RenderOptions{}, RenderBudget{0, 0});
 }
 
-std::string runRenderInput(const uint8_t* data, size_t size) {
+std::string runRenderInput(Engine& e, const uint8_t* data, size_t size) {
   uint8_t optionBytes[kRenderOptionBytes] = {};
   const size_t moduleBytes = size > kRenderOptionBytes ? size - kRenderOptionBytes : 0;
   std::memcpy(optionBytes, data + moduleBytes, size - moduleBytes);
-  return loadAndRender(data, moduleBytes, renderOptionsFrom(optionBytes), RenderBudget{});
+  return loadAndRender(e, data, moduleBytes, renderOptionsFrom(optionBytes), RenderBudget{});
 }
 
 // ---------------------------------------------------------------- structured
@@ -444,10 +444,10 @@ std::vector<uint8_t> structuredModule(const uint8_t* data, size_t size, RenderOp
   return (in.u8() & 3) == 0 ? modFrom(in) : xmFrom(in);
 }
 
-std::string runStructuredInput(const uint8_t* data, size_t size) {
+std::string runStructuredInput(Engine& e, const uint8_t* data, size_t size) {
   RenderOptions options;
   std::vector<uint8_t> module = structuredModule(data, size, options);
-  return loadAndRender(module.data(), module.size(), options, RenderBudget{});
+  return loadAndRender(e, module.data(), module.size(), options, RenderBudget{});
 }
 
 }  // namespace zv::test

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "replayer/engine.h"
+
 namespace zv::test {
 
 // How a run renders the loaded song.
@@ -47,28 +49,28 @@ struct RenderBudget {
   int32_t framesPerTick = 0;
 };
 
-// The song's heap blocks (patterns, instruments, sample data) in bytes.
-uint64_t songHeapBytes();
+// The heap blocks of e's song (patterns, instruments, sample data) in bytes.
+uint64_t songHeapBytes(Engine& e);
 
 // The most heap a song loaded from `fileSize` bytes may hold: the file's own
 // bytes, the fixed-size blocks, and the allowances the loader grants for
 // data a truncated file does not supply.
 uint64_t songHeapBound(uint64_t fileSize);
 
-// Sets the player up with `options`, loads the bytes (from an exactly sized
+// Sets e's player up with `options`, loads the bytes (from an exactly sized
 // copy), checks the loaded song's invariants and heap bound, renders within
 // `budget` and releases the song. Returns "" or what went wrong.
-std::string loadAndRender(const uint8_t* data, size_t size, const RenderOptions& options,
+std::string loadAndRender(Engine& e, const uint8_t* data, size_t size, const RenderOptions& options,
                           const RenderBudget& budget);
 
 // The fuzz targets' bodies.
 // Bytes as a module file: load, check, release.
-std::string runLoadInput(const uint8_t* data, size_t size);
+std::string runLoadInput(Engine& e, const uint8_t* data, size_t size);
 // The last kRenderOptionBytes bytes choose the options, the rest is the module.
-std::string runRenderInput(const uint8_t* data, size_t size);
+std::string runRenderInput(Engine& e, const uint8_t* data, size_t size);
 // The bytes drive the module writer: a valid XM or MOD (with hostile fields)
 // is built, then loaded and rendered with options from the same bytes.
-std::string runStructuredInput(const uint8_t* data, size_t size);
+std::string runStructuredInput(Engine& e, const uint8_t* data, size_t size);
 
 // The module runStructuredInput builds from `data`, and its options.
 std::vector<uint8_t> structuredModule(const uint8_t* data, size_t size, RenderOptions& options);

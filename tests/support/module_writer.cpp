@@ -331,8 +331,8 @@ std::vector<uint8_t> readFile(const std::string& path) {
   return bytes;
 }
 
-bool loadBytes(const std::vector<uint8_t>& bytes) {
-  return loadModuleFromMemory(bytes.data(), static_cast<uint32_t>(bytes.size()));
+bool loadBytes(Engine& e, const std::vector<uint8_t>& bytes) {
+  return loadModuleFromMemory(e, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 }  // namespace zv::test

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "replayer/song.h"
+#include "replayer/engine.h"
 
 namespace zv::test {
 
@@ -158,7 +158,7 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Reads a whole file; empty on failure.
 std::vector<uint8_t> readFile(const std::string& path);
 
-// Loads bytes through loadModuleFromMemory.
-bool loadBytes(const std::vector<uint8_t>& bytes);
+// Loads bytes into `e` through loadModuleFromMemory.
+bool loadBytes(Engine& e, const std::vector<uint8_t>& bytes);
 
 }  // namespace zv::test

@@ -1,4 +1,4 @@
-// The loaded song's model invariants, checked by tests and fuzz targets.
+// A loaded song's model invariants, checked by tests and fuzz targets.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +12,7 @@ namespace zv::test {
 // The model's invariants after a successful load, checked for every slot.
 // Reads the zero tail behind every guard frame, so an address sanitizer
 // build also proves that each block extends that far.
-inline std::string songInvariantViolation() {
+inline std::string songInvariantViolation(const Song& song) {
   if (song.instruments[0] == nullptr) return "no empty instrument 0";
   if (song.restartPosition > song.songLength) return "restart position above song length";
   for (int n = 0; n < kPatternSlots; ++n) {

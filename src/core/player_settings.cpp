@@ -1,7 +1,0 @@
-#include "core/player_settings.h"
-
-namespace zv {
-
-PlayerSettings player;
-
-}  // namespace zv
