@@ -114,7 +114,7 @@ bool readModPatterns(Song& song, ModuleReader& reader, int highestPattern) {
     // Checked before allocating: a pattern the file cannot hold costs nothing.
     if (reader.atEnd) return false;
     auto* cells = static_cast<NoteCell*>(std::calloc(cellCount, sizeof(NoteCell)));
-    if (cells == nullptr) return false;
+    if (cells == nullptr) return reader.noMemory();
     song.patterns[n] = cells;
     song.patternRows[n] = kModRows;
     bool empty = true;
@@ -158,7 +158,7 @@ bool readModSamples(Song& song, ModuleReader& reader, const uint8_t* header, int
     if (words == 0) continue;
     Instrument*& slot = song.instruments[k];
     if (slot == nullptr) slot = newInstrument();
-    if (slot == nullptr) return false;
+    if (slot == nullptr) return reader.noMemory();
     Sample& sample = slot->samples[0];
     copyName(sample.name, h, 22);
     sample.length = words * 2;
@@ -167,7 +167,7 @@ bool readModSamples(Song& song, ModuleReader& reader, const uint8_t* header, int
     setModLoop(sample, h);
     // Zero-filled: what the file does not supply stays silent.
     sample.data = allocateSampleData(sample.length);
-    if (sample.data == nullptr) return false;
+    if (sample.data == nullptr) return reader.noMemory();
     reader.read(sample.data, static_cast<size_t>(sample.length));
   }
   return true;
@@ -185,10 +185,15 @@ bool readModModule(Engine& e, ModuleReader& reader) {
   int channels = signatureChannels(header + 1080);
   bool fifteenSamples = channels == 0;
   if (fifteenSamples && !looksLikeFifteenSampleModule(header)) return false;
+  reader.recognised = true;
   int sampleCount = fifteenSamples ? 15 : 31;
   size_t songFields = fifteenSamples ? 470 : 950;
 
   copyName(song.name, header, 20);
+  song.format = kFormatMod;
+  song.formatVersion = 0;
+  std::memset(song.modSignature, 0, sizeof song.modSignature);
+  if (!fifteenSamples) std::memcpy(song.modSignature, header + 1080, 4);
   song.channelCount = static_cast<uint8_t>(fifteenSamples ? 4 : channels);
   reader.seekTo(fifteenSamples ? 600 : kModHeaderBytes);
   song.songLength = header[songFields];

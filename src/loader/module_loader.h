@@ -8,14 +8,25 @@
 
 namespace zv {
 
+// Why a load failed.
+enum class LoadFailure {
+  none,
+  unreadable,   // the file cannot be opened or read whole
+  notAModule,   // no XM signature, no MOD signature, no 15-sample form
+  damaged,      // an XM or MOD module that does not load
+  outOfMemory,
+};
+
 // Reads the whole file and loads it. False when the file cannot be read whole
 // (missing, not a regular file, 2^32 bytes or more, short read) or does not
-// load; the song is untouched when the file could not be read.
-bool loadModuleFile(Engine& e, const char* path);
+// load; the song is untouched when the file could not be read. `failure`,
+// when not null, receives why (none on success).
+bool loadModuleFile(Engine& e, const char* path, LoadFailure* failure = nullptr);
 
 // Loads a module from a caller-owned block (not kept). Releases the engine's
-// previous song first (stopping its output). True only when the song is completely loaded (songLoaded = 1).
-bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size);
+// previous song first (stopping its output). True only when the song is
+// completely loaded (songLoaded = 1); `failure` as for loadModuleFile.
+bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size, LoadFailure* failure = nullptr);
 
 // The MOD reader, given the reader after the first 336 bytes found no XM signature.
 bool readModModule(Engine& e, ModuleReader& reader);

@@ -17,6 +17,16 @@ struct ModuleReader {
   // pattern cell bytes no packed byte can fill.
   uint64_t unsuppliedSampleBytes = 0;
   uint64_t unsuppliedCellBytes = 0;
+  // Why a load failed: the format was recognised (an XM signature, a MOD
+  // signature or the 15-sample form's header), memory ran out.
+  bool recognised = false;
+  bool outOfMemory = false;
+
+  // Records that memory ran out; returns false, for `return reader.noMemory();`.
+  bool noMemory() {
+    outOfMemory = true;
+    return false;
+  }
 
   // Copies min(remaining, n) bytes unless atEnd is set (the destination then
   // keeps its content). Reading up to or past the last byte sets atEnd.

@@ -15,8 +15,8 @@ constexpr int32_t kSampleZeroTailBytes = 6;
 // Stops the engine's sound output (e.stopOutput), releases every block of
 // its song, restores the replayer defaults and rewinds. Safe any number of
 // times, before any load too. Leaves name, channelCount, orderList,
-// songLength, restartPosition, instrumentCount, formatVersion and songLoaded
-// as they were.
+// songLength, restartPosition, instrumentCount, formatVersion, format,
+// modSignature and songLoaded as they were.
 void freeSong(Engine& e);
 
 // Allocates a new instrument: zero-filled, every sample volume 64, panning 128.

@@ -134,7 +134,7 @@ bool readXmPatterns(Engine& e, ModuleReader& reader, uint16_t patternCount) {
     if (unfilled > kUnsuppliedCellBytesLimit - reader.unsuppliedCellBytes) return false;
     reader.unsuppliedCellBytes += unfilled;
     auto* cells = static_cast<NoteCell*>(std::calloc(cellCount, sizeof(NoteCell)));
-    if (cells == nullptr) return false;
+    if (cells == nullptr) return reader.noMemory();
     song.patterns[n] = cells;
     decodePackedCells(packed, available, cells, cellCount);
     if (allBytesZero(cells, cellCount * sizeof(NoteCell))) leaveAbsent(song, n, header.rows);
@@ -212,7 +212,7 @@ bool readXmInstrument(Engine& e, ModuleReader& reader, int number) {
 
   Instrument*& slot = e.song.instruments[number];
   if (slot == nullptr) slot = newInstrument();
-  if (slot == nullptr) return false;
+  if (slot == nullptr) return reader.noMemory();
   copyInstrumentHeader(*slot, h);
 
   if (reader.position == nullptr || reader.atEnd) return false;
@@ -259,7 +259,7 @@ bool readXmSampleBytes(ModuleReader& reader, Sample& sample) {
   reader.unsuppliedSampleBytes += missing;
 
   sample.data = allocateSampleData(sample.length);
-  if (sample.data == nullptr) return false;
+  if (sample.data == nullptr) return reader.noMemory();
   reader.read(sample.data, static_cast<size_t>(length));
   if (sample.type & kSample16Bit) {
     undoDelta16(sample.data, sample.length);
@@ -338,6 +338,8 @@ bool readXmModule(Engine& e, ModuleReader& reader, const uint8_t* header) {
   song.tempo = tempo == 0 ? 125 : tempo;
   song.speed = speed == 0 ? 1 : speed;
   song.formatVersion = version;
+  song.format = kFormatXm;
+  std::memset(song.modSignature, 0, sizeof song.modSignature);
 
   if (!readXmBody(e, reader, patternCount)) {
     freeInstruments(e.song);
@@ -357,37 +359,59 @@ bool finishLoadedSong(Engine& e) {
   return true;
 }
 
-bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size) {
+namespace {
+
+// Loads from the reader's block; the reader then tells why a load failed.
+bool loadFromReader(Engine& e, ModuleReader& reader) {
+  Song& song = e.song;
+  if (song.instruments[0] == nullptr) song.instruments[0] = newInstrument();
+  if (song.instruments[0] == nullptr) return reader.noMemory();
+  song.instruments[0]->samples[0].volume = 0;
+
+  uint8_t header[kXmHeaderBytes] = {};
+  reader.read(header, kXmHeaderBytes);
+  reader.recognised = std::memcmp(header, kXmSignature, 17) == 0;
+  if (reader.size <= kXmHeaderBytes) return false;
+  if (!reader.recognised) return readModModule(e, reader);
+  return readXmModule(e, reader, header);
+}
+
+bool failWith(LoadFailure* failure, LoadFailure why) {
+  if (failure != nullptr) *failure = why;
+  return false;
+}
+
+}  // namespace
+
+bool loadModuleFromMemory(Engine& e, const uint8_t* data, uint32_t size, LoadFailure* failure) {
   Song& song = e.song;
   freeSong(e);
   song.linearFrequencies = 0;
   song.periodTable = amigaPeriodTable;
   song.songLoaded = 0;
-  if (data == nullptr || size == 0) return false;
+  if (data == nullptr || size == 0) return failWith(failure, LoadFailure::notAModule);
   ModuleReader reader = makeModuleReader(data, size);
-
-  if (song.instruments[0] == nullptr) song.instruments[0] = newInstrument();
-  if (song.instruments[0] == nullptr) return false;
-  song.instruments[0]->samples[0].volume = 0;
-
-  uint8_t header[kXmHeaderBytes] = {};
-  reader.read(header, kXmHeaderBytes);
-  if (size <= kXmHeaderBytes) return false;
-  if (std::memcmp(header, kXmSignature, 17) != 0) return readModModule(e, reader);
-  return readXmModule(e, reader, header);
+  const bool loaded = loadFromReader(e, reader);
+  if (failure != nullptr) {
+    *failure = loaded                ? LoadFailure::none
+               : reader.outOfMemory ? LoadFailure::outOfMemory
+               : reader.recognised  ? LoadFailure::damaged
+                                    : LoadFailure::notAModule;
+  }
+  return loaded;
 }
 
-bool loadModuleFile(Engine& e, const char* path) {
-  if (path == nullptr) return false;
+bool loadModuleFile(Engine& e, const char* path, LoadFailure* failure) {
+  if (path == nullptr) return failWith(failure, LoadFailure::unreadable);
   // Without O_NONBLOCK, opening a FIFO would wait for a writer, possibly
   // forever; reads of a regular file never wait, so the flag changes nothing
   // for the files that are read.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd == -1) return false;
+  if (fd == -1) return failWith(failure, LoadFailure::unreadable);
   FILE* file = fdopen(fd, "rb");
   if (file == nullptr) {
     close(fd);
-    return false;
+    return failWith(failure, LoadFailure::unreadable);
   }
   struct stat info;
   // Only a regular file has a size that the read below can check.
@@ -396,17 +420,18 @@ bool loadModuleFile(Engine& e, const char* path) {
   ok = end >= 0 && static_cast<uint64_t>(end) <= UINT32_MAX && fseeko(file, 0, SEEK_SET) == 0;
   if (!ok) {
     std::fclose(file);
-    return false;
+    return failWith(failure, LoadFailure::unreadable);
   }
   size_t size = static_cast<size_t>(end);
   auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
   if (buffer == nullptr) {
     std::fclose(file);
-    return false;
+    return failWith(failure, LoadFailure::outOfMemory);
   }
   size_t got = size > 0 ? std::fread(buffer, 1, size, file) : 0;
   std::fclose(file);
-  bool loaded = got == size && loadModuleFromMemory(e, buffer, static_cast<uint32_t>(size));
+  const bool loaded = got == size ? loadModuleFromMemory(e, buffer, static_cast<uint32_t>(size), failure)
+                                  : failWith(failure, LoadFailure::unreadable);
   std::free(buffer);
   return loaded;
 }

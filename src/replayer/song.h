@@ -100,8 +100,36 @@ inline Envelope panningEnvelopeOf(const Instrument& ins) {
           ins.panningLoopStartPoint, ins.panningLoopEndPoint, ins.panningEnvelopeFlags};
 }
 
+// A byte one thread writes and another reads without a lock (lock-free).
+// A copy of the record it is in takes its value, so that the record stays
+// copyable: a copy is a snapshot of the song's state.
+class SharedByte {
+ public:
+  SharedByte() = default;
+  SharedByte(const SharedByte& other) : value_(other) {}
+  SharedByte& operator=(const SharedByte& other) { return *this = static_cast<uint8_t>(other); }
+  SharedByte& operator=(uint8_t value) {
+    value_.store(value);
+    return *this;
+  }
+  SharedByte& operator^=(uint8_t bits) {
+    value_.fetch_xor(bits);
+    return *this;
+  }
+  operator uint8_t() const { return value_.load(); }
+
+ private:
+  std::atomic<uint8_t> value_{0};
+};
+static_assert(std::atomic<uint8_t>::is_always_lock_free);
+
+constexpr uint8_t kFormatXm = 1;
+constexpr uint8_t kFormatMod = 2;
+
 // The module-wide fields and the replayer's playback position and clock
-// (the PlaybackState) share this one record.
+// (the PlaybackState) share this one record. A copy shares the original's
+// heap blocks (patterns, instruments, samples): it may be played but never
+// released.
 struct Song {
   char name[21];  // as stored, not trimmed, always terminated
   uint8_t channelCount;
@@ -125,8 +153,10 @@ struct Song {
   uint16_t speed;
   uint16_t globalVolume;  // 0..64
   uint16_t tickCounter;   // counts a row's ticks downward; 0 = row's first tick
-  uint16_t formatVersion;
+  uint16_t formatVersion;  // XM: 0x0102..0x0104; MOD: 0
   uint16_t instrumentCount;
+  uint8_t format;           // kFormatXm or kFormatMod, set by the load
+  char modSignature[5];     // MOD: the channel signature as stored, "" for the 15-sample form; XM: ""
 
   NoteCell* patterns[kPatternSlots];
   uint16_t patternRows[kPatternSlots];
@@ -136,7 +166,7 @@ struct Song {
   uint8_t songLoaded;
 
   // Playback-only fields.
-  std::atomic<uint8_t> paused;  // while non-zero playerTick does nothing
+  SharedByte paused;            // while non-zero playerTick does nothing
   int32_t samplesPerTick;       // output frames per tick
   int16_t currentChannel;       // channel being processed; note starts go to its voice
 };
