@@ -407,12 +407,15 @@ class LivePlayOnTerminal : public LivePlay {
     return found;
   }
 
-  // Quits with Esc and checks the closing lines and the terminal settings.
+  // Quits with Esc (or a key whose sequence starts with it) and checks the
+  // closing lines and the terminal settings; nothing typed is left for the
+  // shell to read.
   void quitWith(const std::string& keys) {
     term->type(keys);
     EXPECT_EQ(term->finish(10000), 0);
     EXPECT_TRUE(term->output().ends_with("\r\r\nPlayback stopped.\r\n")) << term->output();
     expectTerminalRestored();
+    EXPECT_EQ(term->unreadInput(), "");
   }
 
   void expectTerminalRestored() {

@@ -285,6 +285,22 @@ class TerminalProgram {
     return t;
   }
 
+  // The input waiting on the terminal unread, as the next program to read
+  // it (the shell) would find it; the settings are left as they were.
+  std::string unreadInput() const {
+    const termios now = settings();
+    termios polling = now;
+    polling.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // a partial line counts too
+    polling.c_cc[VMIN] = 0;
+    polling.c_cc[VTIME] = 0;
+    tcsetattr(slaveFd_, TCSANOW, &polling);
+    std::string unread;
+    char buffer[256];
+    for (ssize_t n; (n = read(slaveFd_, buffer, sizeof buffer)) > 0;) unread.append(buffer, static_cast<size_t>(n));
+    tcsetattr(slaveFd_, TCSANOW, &now);
+    return unread;
+  }
+
   // Reads until the program has exited and closed the terminal; -1 after a
   // kill at `timeoutMs`.
   int finish(int timeoutMs) {
