@@ -3,6 +3,8 @@
 // render is stopped early (SIGTERM, a key on the terminal).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "frontend/program_runner.h"
@@ -12,6 +14,16 @@ namespace zv::test {
 namespace {
 
 const char kRendering[] = "Rendering to WAV. If stuck forever, press any key to stop rendering...\n";
+
+// What a terminal shows of `text`: each newline as CR LF.
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
 
 class RenderMode : public ::testing::Test {
  protected:
@@ -122,6 +134,32 @@ TEST_F(RenderMode, FullDeviceIsAWriteError) {
   Finished f = runToEnd(renderRun());
   EXPECT_EQ(f.output, std::string(kRendering) + "Error: Couldn't write WAV file!\n");
   EXPECT_EQ(f.status, 1);
+}
+
+// A file-size limit (ulimit -f) is a write error like any other, not the
+// end of the program by SIGXFSZ: the terminal is restored, and the file is
+// cut back to the whole frames written, which its header counts.
+TEST_F(RenderMode, FileSizeLimitIsAWriteError) {
+  ASSERT_EQ(runToEnd(renderRun()).status, 0);
+  const WavFile whole = readWav(wavPath());
+  ASSERT_TRUE(whole.valid);
+  std::filesystem::remove(wavPath());
+  ProgramRun r = renderRun();
+  constexpr long long kLimit = 300001;  // inside a block, and inside a frame
+  r.fileSizeLimit = kLimit;
+  TerminalProgram t(r);
+  ASSERT_TRUE(t.started());
+  EXPECT_EQ(t.finish(20000), 1);
+  EXPECT_EQ(t.output(), withCrLf(std::string(kRendering) + "Error: Couldn't write WAV file!\n"));
+  const termios before = t.settingsBefore();
+  const termios after = t.settings();
+  EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+  const WavFile cut = readWav(wavPath());
+  EXPECT_TRUE(cut.valid);
+  EXPECT_EQ(cut.dataSize, static_cast<uint32_t>(kLimit - 44) & ~3u);
+  ASSERT_LE(cut.samples.size(), whole.samples.size());
+  EXPECT_TRUE(std::equal(cut.samples.begin(), cut.samples.end(), whole.samples.begin()));
 }
 
 TEST_F(RenderMode, TerminatingSignalsEndALongRenderWithACompleteFile) {
