@@ -38,7 +38,11 @@ void joinRenderThread();
 // (stopped, its mixing frequency and factors as before). The data never
 // exceed `maxDataBytes` (whole ticks only). On a write error it stops when it
 // hands over the next block (at most one block later) and leaves the sizes of
-// the whole frames in the file where it still can.
+// the whole frames in the file where it still can. An output that is not a
+// regular file (a FIFO, a device) is opened and written without blocking, so
+// that a cleared renderActive ends the render whatever the output waits for:
+// a FIFO still without a reader gives writeError at once, and an output that
+// has no room is given 250 ms from the first time it had none after the stop.
 // Returns how it ended (also kept for lastRenderResult). Leaves renderActive false.
 RenderResult renderSongToWav(const char* path, uint32_t maxDataBytes = kMaxWavDataBytes);
 RenderResult lastRenderResult();
