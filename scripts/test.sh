@@ -5,7 +5,9 @@
 # tests through a private sound server run one at a time, as they time the
 # sound under load); after the optimised build's
 # tests, checks the install target, the manual pages and the Debian package
-# (scripts/package_check.sh); then runs the live-play tests (main thread and
+# (scripts/package_check.sh); then builds the program in the Debug
+# configuration and compares its renders of the demo with the optimised
+# build's; then runs the live-play tests (main thread and
 # sound thread sharing the replayer) in a ThreadSanitizer build; then a load,
 # render and release under valgrind's memcheck, each fuzz target for a
 # bounded time (FUZZ_SECONDS, default 60; scripts/fuzz.sh), and the aarch64
@@ -48,6 +50,26 @@ else
 fi
 run_ctest build/release
 scripts/package_check.sh
+# Every build type links: a Debug build compiles Highway's debug checks in,
+# which call what mixer/mix_routines.cpp then supplies. Its renders of the
+# demo on each instruction set, with the checks running, are the optimised
+# build's bytes.
+cmake -S . -B build/debug -DCMAKE_BUILD_TYPE=Debug -DZELVIX_TESTS=OFF -DZELVIX_BENCH=OFF \
+  -DZELVIX_SANITIZE=OFF -DZELVIX_TSAN=OFF -DZELVIX_FUZZ=OFF >/dev/null
+cmake --build build/debug -j"$jobs" --target zelvix
+debug_run=build/debug-run
+rm -rf "$debug_run"
+mkdir -p "$debug_run"
+cp examples/demo.xm "$debug_run/release.xm"
+build/release/zelvix "$debug_run/release.xm" --render-to-wav </dev/null >/dev/null
+sets=(avx512 avx2 sse4 scalar)
+if [ "$(uname -m)" = aarch64 ]; then sets=(sve2 sve neon scalar); fi
+for set in "${sets[@]}"; do
+  cp examples/demo.xm "$debug_run/$set.xm"
+  ZELVIX_SIMD="$set" build/debug/zelvix "$debug_run/$set.xm" --render-to-wav </dev/null >/dev/null
+  cmp "$debug_run/release.xm.wav" "$debug_run/$set.xm.wav"
+done
+rm -rf "$debug_run"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=ON \
   -DZELVIX_TSAN=OFF -DZELVIX_BENCH=OFF -DZELVIX_FUZZ=OFF >/dev/null
 cmake --build build/asan -j"$jobs"

@@ -1,11 +1,13 @@
 #include "audio/wav_render.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "audio/player.h"
 #include "audio/tick_queue.h"
@@ -77,49 +80,67 @@ void buildHeader(uint8_t* h, int32_t frequency) {
   std::memcpy(h + 36, "data", 4);
 }
 
-bool writeWord(FILE* file, long offset, uint32_t value) {
-  uint8_t bytes[4];
-  putLe32(bytes, value);
-  return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, file) == 4;
-}
+// An output that is not a regular file (a FIFO, a device) is opened and
+// written without blocking, so that a stop can end a render whose output
+// takes no data: a FIFO without a reader is opened again every
+// kReaderWaitMs, and a write that finds no room waits up to kRoomWaitMs at a
+// time for it. Once the stop is seen, the output has kStopGraceMs more to
+// take what is still queued.
+constexpr int kReaderWaitMs = 10;
+constexpr int kRoomWaitMs = 50;
+constexpr int kStopGraceMs = 250;
 
 // The WAV file being written. The stream is unbuffered, so `dataBytes`
 // counts what the system took, also when a write fails halfway.
 struct WavOutput {
+  enum class Opened { yes, cannotCreate, stopped };
+
   FILE* file = nullptr;
   bool regular = false;  // a regular file, which can be cut to length
   uint32_t dataBytes = 0;
   bool failed = false;
   int16_t* samples = nullptr;  // a block's 16-bit samples, made by the writer
+  // Cleared when the render is to stop; an output that is not a regular file
+  // is then given up where it takes no data.
+  const std::atomic<bool>* active = nullptr;
+  std::chrono::steady_clock::time_point stopSeen{};
+  bool stopWasSeen = false;
 
-  WavOutput() = default;
+  explicit WavOutput(const std::atomic<bool>& activeFlag) : active(&activeFlag) {}
   WavOutput(const WavOutput&) = delete;
   WavOutput& operator=(const WavOutput&) = delete;
   ~WavOutput() { std::free(samples); }
 
+  // True when the system took all `count` bytes; a write that fails marks
+  // the output failed.
   bool write(const void* bytes, size_t count, bool isData) {
-    const size_t done = std::fwrite(bytes, 1, count, file);
+    const size_t done = regular ? std::fwrite(bytes, 1, count, file) : writeWhenTaken(bytes, count);
     if (isData) dataBytes += static_cast<uint32_t>(done);
     if (done != count) failed = true;
-    return !failed;
+    return done == count;
   }
 
   // Opens `path` for writing, unbuffered. An existing file is written over
   // in place rather than emptied first: emptying a long render's file costs
   // the system milliseconds before the first byte can be written, and its
   // pages are then made anew. writeSizes cuts the file to the new length.
-  bool open(const char* path) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+  // An existing file that is not regular is opened without blocking; a FIFO
+  // is waited for until it has a reader (`stopped` when the stop comes first).
+  Opened open(const char* path) {
+    struct stat existing;
+    const bool special = stat(path, &existing) == 0 && !S_ISREG(existing.st_mode);
+    const int fd = special ? openSpecial(path, S_ISFIFO(existing.st_mode))
+                           : ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return fd == kStoppedWaiting ? Opened::stopped : Opened::cannotCreate;
     struct stat status;
     regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     file = fdopen(fd, "wb");
     if (file == nullptr) {
       ::close(fd);
-      return false;
+      return Opened::cannotCreate;
     }
     std::setvbuf(file, nullptr, _IONBF, 0);
-    return true;
+    return Opened::yes;
   }
 
   // After the render: the sizes of the data in the file, which is cut to
@@ -128,8 +149,66 @@ struct WavOutput {
   bool writeSizes() {
     if (failed) dataBytes &= ~3u;
     const bool cut = !regular || ftruncate(fileno(file), static_cast<off_t>(kWavHeaderBytes) + dataBytes) == 0;
-    const bool ok = writeWord(file, 4, dataBytes + 36) && writeWord(file, 40, dataBytes);
+    const bool ok = writeWord(4, dataBytes + 36) && writeWord(40, dataBytes);
     return std::fflush(file) == 0 && ok && cut;
+  }
+
+ private:
+  static constexpr int kStoppedWaiting = -2;
+
+  bool writeWord(long offset, uint32_t value) {
+    uint8_t bytes[4];
+    putLe32(bytes, value);
+    return std::fseek(file, offset, SEEK_SET) == 0 && write(bytes, 4, false);
+  }
+
+  // The descriptor of an existing file that is not regular, opened without
+  // blocking; a FIFO without a reader is tried again until it has one or the
+  // stop is asked (kStoppedWaiting). -1 when it cannot be opened.
+  int openSpecial(const char* path, bool fifo) {
+    for (;;) {
+      const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+      if (fd >= 0 || errno != ENXIO || !fifo) return fd;
+      if (!*active) return kStoppedWaiting;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kReaderWaitMs));
+    }
+  }
+
+  // Writes `count` bytes to a non-blocking output, waiting for room while
+  // the render is active and for kStopGraceMs after its stop. Returns the
+  // count the system took.
+  size_t writeWhenTaken(const void* bytes, size_t count) {
+    const int fd = fileno(file);
+    size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd, static_cast<const uint8_t*>(bytes) + done, count - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!waitForRoom(fd)) break;
+      } else {
+        break;  // a write error, or a device that takes nothing without an error
+      }
+    }
+    return done;
+  }
+
+  // Waits up to kRoomWaitMs for room in the output; false once the stop was
+  // seen kStopGraceMs ago or more.
+  bool waitForRoom(int fd) {
+    if (!*active) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!stopWasSeen) {
+        stopWasSeen = true;
+        stopSeen = now;
+      }
+      if (now - stopSeen >= std::chrono::milliseconds(kStopGraceMs)) return false;
+    }
+    pollfd request{fd, POLLOUT, 0};
+    poll(&request, 1, kRoomWaitMs);
+    return true;
   }
 };
 
@@ -344,8 +423,13 @@ void waitWhileRendering(RenderThread& thread, uint32_t ms) {
 void clearRenderFlag(Engine& e) { e.renderActive = false; }
 
 RenderResult renderSongToWav(Engine& e, const char* path, uint32_t maxDataBytes) {
-  WavOutput wav;
-  if (!wav.open(path)) return endRender(e, RenderResult::cannotCreateFile);
+  WavOutput wav(e.renderActive);
+  switch (wav.open(path)) {
+    case WavOutput::Opened::yes: break;
+    case WavOutput::Opened::cannotCreate: return endRender(e, RenderResult::cannotCreateFile);
+    // Stopped while a FIFO waited for its reader: nothing could be written.
+    case WavOutput::Opened::stopped: return endRender(e, RenderResult::writeError);
+  }
 
   const int32_t frequency = e.player.mixingFrequency;
   const int32_t amp = e.player.amp;

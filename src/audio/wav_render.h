@@ -55,7 +55,12 @@ void waitWhileRendering(RenderThread& thread, uint32_t ms);
 // factors as before). The data never exceed `maxDataBytes` (whole ticks
 // only). On a write error it stops when it hands over the next block (at
 // most one block later) and leaves the sizes of the whole frames in the file
-// where it still can. The replayer and the mixing run on threads of their own
+// where it still can. An output that is not a regular file (a FIFO, a device)
+// is opened and written without blocking, so that a cleared e.renderActive
+// ends the render whatever the output waits for: a FIFO still without a
+// reader gives writeError at once, and an output that has no room is given
+// 250 ms from the first time it had none after the stop. The replayer and
+// the mixing run on threads of their own
 // where the system gives them, each on `e` only. Returns how it ended;
 // leaves e.renderActive false.
 RenderResult renderSongToWav(Engine& e, const char* path, uint32_t maxDataBytes = kMaxWavDataBytes);

@@ -96,7 +96,9 @@ void enterRawMode() {
 
 void restoreTerminal() {
   if (terminalLeftAlone) return;
-  tcsetattr(kStandardInput, TCSANOW, &savedSettings);
+  // Keys not read are dropped, such as the rest of an arrow key's sequence
+  // after the Esc that quit: left in the terminal, the shell would read them.
+  tcsetattr(kStandardInput, TCSAFLUSH, &savedSettings);
   rawModeEntered = false;
 }
 

@@ -19,7 +19,8 @@ extern std::atomic<bool> running;
 // is not the program's (started in the background) is left alone: no raw
 // mode, no key polling, nothing to restore.
 void enterRawMode();
-// Applies the settings saved by enterRawMode.
+// Applies the settings saved by enterRawMode and discards the input not yet
+// read (the rest of a key sequence), so that it is not left for the shell.
 void restoreTerminal();
 // True if a key byte is available, without waiting: in raw mode on a terminal
 // by a read with VMIN 0; otherwise (a pipe, a file, no raw mode) only when a

@@ -39,6 +39,9 @@ void installSignalHandlers() {
   // A closed standard output (a pipe whose reader quit) must not kill the
   // program while the terminal is in raw mode; output is then just lost.
   signal(SIGPIPE, SIG_IGN);
+  // Nor may a file-size limit (ulimit -f): the write fails with EFBIG and the
+  // render ends as on any write error, its sizes written into the header.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 // The options that are not the player's initial values are applied.

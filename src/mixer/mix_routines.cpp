@@ -72,6 +72,8 @@ HWY_AFTER_NAMESPACE();
 
 #include <strings.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #if HWY_ARCH_X86
 #include <cpuid.h>
@@ -223,5 +225,28 @@ void mixVoice(const PlayerSettings& player, Voice& voice, int32_t count, int32_t
 }
 
 }  // namespace zv
+
+#if HWY_IS_DEBUG_BUILD
+// Highway's debug checks (HWY_DASSERT in its vector operations), compiled in
+// where HWY_IS_DEBUG_BUILD holds (an unoptimised build without NDEBUG, or a
+// sanitizer build under clang), report a broken check through hwy::Abort,
+// which only Highway's library defines. The program does not link that
+// library, whose start-up times its clock for milliseconds of every run, so
+// the builds that compile the checks in get this one: the place and the
+// message on standard error, then abort().
+namespace hwy {
+
+void Abort(const char* file, int line, const char* format, ...) {
+  std::fprintf(stderr, "Abort at %s:%d: ", file, line);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', stderr);
+  std::abort();
+}
+
+}  // namespace hwy
+#endif  // HWY_IS_DEBUG_BUILD
 
 #endif  // HWY_ONCE

@@ -36,6 +36,9 @@ struct ProgramRun {
   StandardInput standardInput = StandardInput::devNull;
   std::string workingDirectory;   // empty: the test's own
   std::string errorPath;          // standard error is added to this file; empty: the test's own
+  // A file-size limit in bytes (ulimit -f), with SIGXFSZ at its default
+  // action whatever the test inherited; negative: none.
+  long long fileSizeLimit = -1;
 };
 
 inline long long nowMs() {
@@ -52,6 +55,11 @@ inline long long nowMs() {
     close(fd);
   }
   for (const auto& [name, value] : run.environment) setenv(name.c_str(), value.c_str(), 1);
+  if (run.fileSizeLimit >= 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{static_cast<rlim_t>(run.fileSizeLimit), static_cast<rlim_t>(run.fileSizeLimit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(123);
+  }
   if (!run.workingDirectory.empty() && chdir(run.workingDirectory.c_str()) != 0) _exit(126);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(ZELVIX_EXECUTABLE));
@@ -283,6 +291,22 @@ class TerminalProgram {
     termios t{};
     tcgetattr(slaveFd_, &t);
     return t;
+  }
+
+  // The input waiting on the terminal unread, as the next program to read
+  // it (the shell) would find it; the settings are left as they were.
+  std::string unreadInput() const {
+    const termios now = settings();
+    termios polling = now;
+    polling.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // a partial line counts too
+    polling.c_cc[VMIN] = 0;
+    polling.c_cc[VTIME] = 0;
+    tcsetattr(slaveFd_, TCSANOW, &polling);
+    std::string unread;
+    char buffer[256];
+    for (ssize_t n; (n = read(slaveFd_, buffer, sizeof buffer)) > 0;) unread.append(buffer, static_cast<size_t>(n));
+    tcsetattr(slaveFd_, TCSANOW, &now);
+    return unread;
   }
 
   // Reads until the program has exited and closed the terminal; -1 after a

@@ -3,7 +3,10 @@
 // render is stopped early (SIGTERM, a key on the terminal).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "frontend/program_runner.h"
 #include "frontend/test_songs.h"
@@ -12,6 +15,16 @@ namespace zv::test {
 namespace {
 
 const char kRendering[] = "Rendering to WAV. If stuck forever, press any key to stop rendering...\n";
+
+// What a terminal shows of `text`: each newline as CR LF.
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
 
 class RenderMode : public ::testing::Test {
  protected:
@@ -124,6 +137,32 @@ TEST_F(RenderMode, FullDeviceIsAWriteError) {
   EXPECT_EQ(f.status, 1);
 }
 
+// A file-size limit (ulimit -f) is a write error like any other, not the
+// end of the program by SIGXFSZ: the terminal is restored, and the file is
+// cut back to the whole frames written, which its header counts.
+TEST_F(RenderMode, FileSizeLimitIsAWriteError) {
+  ASSERT_EQ(runToEnd(renderRun()).status, 0);
+  const WavFile whole = readWav(wavPath());
+  ASSERT_TRUE(whole.valid);
+  std::filesystem::remove(wavPath());
+  ProgramRun r = renderRun();
+  constexpr long long kLimit = 300001;  // inside a block, and inside a frame
+  r.fileSizeLimit = kLimit;
+  TerminalProgram t(r);
+  ASSERT_TRUE(t.started());
+  EXPECT_EQ(t.finish(20000), 1);
+  EXPECT_EQ(t.output(), withCrLf(std::string(kRendering) + "Error: Couldn't write WAV file!\n"));
+  const termios before = t.settingsBefore();
+  const termios after = t.settings();
+  EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+  const WavFile cut = readWav(wavPath());
+  EXPECT_TRUE(cut.valid);
+  EXPECT_EQ(cut.dataSize, static_cast<uint32_t>(kLimit - 44) & ~3u);
+  ASSERT_LE(cut.samples.size(), whole.samples.size());
+  EXPECT_TRUE(std::equal(cut.samples.begin(), cut.samples.end(), whole.samples.begin()));
+}
+
 TEST_F(RenderMode, TerminatingSignalsEndALongRenderWithACompleteFile) {
   ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
   for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
@@ -171,6 +210,100 @@ TEST_F(RenderMode, AnyKeyOnTheTerminalStopsTheRender) {
   termios before = t.settingsBefore();
   termios after = t.settings();
   EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+}
+
+// Into a FIFO (mkfifo song.xm.wav). A stop ends the render within about a
+// second whatever the output waits for; a FIFO cannot take the sizes, so
+// the render then ends as on a write error.
+class RenderIntoFifo : public RenderMode {
+ protected:
+  void SetUp() override {
+    RenderMode::SetUp();
+    ASSERT_EQ(mkfifo(wavPath().c_str(), 0600), 0);
+  }
+  void TearDown() override {
+    if (reader != -1) close(reader);
+  }
+  // Opens the reading end without waiting for the writer.
+  void openReader() {
+    reader = open(wavPath().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(reader, -1);
+  }
+  // Reads until `limit` bytes came, the writer closed or `timeoutMs` passed.
+  std::vector<uint8_t> readUpTo(size_t limit, int timeoutMs) {
+    std::vector<uint8_t> bytes;
+    const long long end = nowMs() + timeoutMs;
+    std::vector<uint8_t> buffer(65536);
+    while (bytes.size() < limit && nowMs() < end) {
+      pollfd p{reader, POLLIN, 0};
+      if (poll(&p, 1, 20) != 1) continue;
+      const ssize_t n = read(reader, buffer.data(), std::min(buffer.size(), limit - bytes.size()));
+      if (n == 0 && (p.revents & POLLHUP) != 0) break;  // the writer closed
+      if (n > 0) bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+    }
+    return bytes;
+  }
+  // The program, stopped by `stop`, ends within 2 s with the write error.
+  void expectStoppedWithWriteError(RunningProgram& p, const std::function<void()>& stop) {
+    stop();
+    const long long stoppedAt = nowMs();
+    EXPECT_EQ(p.finish(2000), 1);
+    EXPECT_LT(nowMs() - stoppedAt, 2000);
+    EXPECT_EQ(p.output(), std::string(kRendering) + "Error: Couldn't write WAV file!\n");
+  }
+  int reader = -1;
+};
+
+// The render waits for its reader as an ordinary open does; the reader then
+// gets the render's bytes, with the sizes left 0.
+TEST_F(RenderIntoFifo, ReaderThatComesLaterGetsTheWholeRender) {
+  RunningProgram p(renderRun());
+  ASSERT_TRUE(p.waitUntil([&] { return p.output() == kRendering; }, 10000));
+  p.waitUntil([] { return false; }, 300);  // the render waits for its reader
+  openReader();
+  const std::vector<uint8_t> streamed = readUpTo(100000000, 30000);
+  EXPECT_EQ(p.finish(10000), 1);
+  EXPECT_EQ(p.output(), std::string(kRendering) + "Error: Couldn't write WAV file!\n");
+  close(reader);
+  reader = -1;
+  std::filesystem::remove(wavPath());
+  ASSERT_EQ(runToEnd(renderRun()).status, 0);
+  std::vector<uint8_t> expected = readFile(wavPath());
+  ASSERT_GT(expected.size(), 44u);
+  std::fill(expected.begin() + 4, expected.begin() + 8, 0);
+  std::fill(expected.begin() + 40, expected.begin() + 44, 0);
+  EXPECT_TRUE(streamed == expected) << streamed.size() << " bytes, not " << expected.size();
+}
+
+TEST_F(RenderIntoFifo, SignalEndsTheWaitForAReader) {
+  RunningProgram p(renderRun());
+  ASSERT_TRUE(p.waitUntil([&] { return p.output() == kRendering; }, 10000));
+  p.waitUntil([] { return false; }, 300);
+  expectStoppedWithWriteError(p, [&] { p.signal(SIGTERM); });
+}
+
+TEST_F(RenderIntoFifo, SignalEndsTheWaitForAReaderThatStoppedReading) {
+  ASSERT_TRUE(writeFile(modulePath(), writeXm(longTestSong())));
+  openReader();
+  RunningProgram p(renderRun());
+  EXPECT_EQ(readUpTo(65536, 10000).size(), 65536u);
+  p.waitUntil([] { return false; }, 300);  // the FIFO fills up
+  expectStoppedWithWriteError(p, [&] { p.signal(SIGTERM); });
+}
+
+TEST_F(RenderIntoFifo, KeyEndsTheWaitForAReader) {
+  TerminalProgram t(renderRun());
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor("press any key to stop rendering...\r\n", 10000));
+  ASSERT_TRUE(t.waitUntil([&] { return (t.settings().c_lflag & ICANON) == 0; }, 10000));
+  t.type("q");
+  const long long stoppedAt = nowMs();
+  EXPECT_EQ(t.finish(2000), 1);
+  EXPECT_LT(nowMs() - stoppedAt, 2000);
+  EXPECT_EQ(t.output(), withCrLf(std::string(kRendering) + "Error: Couldn't write WAV file!\n"));
+  const termios before = t.settingsBefore();
+  const termios after = t.settings();
   EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
 }
 
