@@ -415,7 +415,7 @@ TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
     GTEST_SKIP() << "no audio device";
   }
   {
-    AudioLock lock;  // the callback runs already
+    AudioLockHold hold(engine.audioLock);  // the callback runs already
     EXPECT_EQ(player.mixBufferFrames, 1024);
     EXPECT_EQ(song.samplesPerTick, 882);
   }
@@ -426,7 +426,7 @@ TEST_F(SongRenderTest, LivePlayThroughTheDummyDevice) {
   togglePause(engine);
   restartPlayback(engine);
   {
-    AudioLock lock;
+    AudioLockHold hold(engine.audioLock);
     EXPECT_EQ(song.songPosition, 0);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
