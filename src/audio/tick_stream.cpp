@@ -7,7 +7,6 @@
 
 #include "audio/player.h"
 #include "audio/wav_render.h"
-#include "replayer/pitch.h"
 #include "replayer/tick_engine.h"
 
 namespace zv {
@@ -76,16 +75,16 @@ uint64_t tickStreamLength(const Engine& e, const TickStream& s) {
   c.song = s.startSong;
   std::copy(std::begin(s.startChannels), std::end(s.startChannels), c.channels);
   c.player.mixingFrequency = e.player.mixingFrequency;
-  computeFrequencyFactors(c);
+  // The render's ticks as its replayer thread makes them, but only the
+  // song's course: the voices never feed back into the replayer, nor do the
+  // channels' outputs and status into its rows and positions, so neither is
+  // made.
   c.noteStartSink = VoiceUpdateSink{discardUpdate, nullptr};
-  const VoiceUpdateSink discard{discardUpdate, nullptr};
-  // The render's ticks as its replayer thread makes them; the voices never
-  // feed back into the replayer, so they need not be updated or mixed.
+  c.channelOutputs = false;
   uint64_t bytes = 0;
   while (!songEndReached(c)) {
     playerTick(c);
     const auto tick = static_cast<uint64_t>(holdTickFrames(c)) * 4;
-    sendChannelUpdates(c, discard);
     if (bytes + tick > kMaxWavDataBytes) break;
     bytes += tick;
   }

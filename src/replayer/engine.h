@@ -64,6 +64,11 @@ struct Engine {
   PlayerSettings player;
   AudioLock audioLock;
   VoiceUpdateSink noteStartSink;
+  // Whether playerTick runs each channel's output stage (fade-out,
+  // envelopes, auto-vibrato: finalVolume, finalPanning, finalPeriod). A look
+  // ahead that only follows the song's course (rows, positions, speed and
+  // tempo, which never depend on that stage) turns it off.
+  bool channelOutputs = true;
   // Stops the engine's sound output (no callback runs afterwards, no
   // MixBuffer exists); releasing the song calls it first, so no voice reads
   // freed sample data. Installed by the player once output exists.

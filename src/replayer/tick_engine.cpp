@@ -129,7 +129,7 @@ void readRow(Engine& e) {
   const NoteCell* cells = currentRowCells(e);
   for (int i = 0; i < count; i++) {
     readCell(e, i, e.channels[i], cells[i]);
-    updateChannelOutput(e, e.channels[i]);
+    if (e.channelOutputs) updateChannelOutput(e, e.channels[i]);
   }
 }
 
@@ -140,7 +140,7 @@ void continueRow(Engine& e) {
     e.song.currentChannel = static_cast<int16_t>(i);
     if (ch.volumeColumn >= 0x10) laterTickVolumeColumn[ch.volumeColumn >> 4](e, ch);
     if (effectPresent(ch.effect, ch.effectParam)) laterTickEffects[ch.effect](e, ch, ch.effectParam);
-    updateChannelOutput(e, ch);
+    if (e.channelOutputs) updateChannelOutput(e, ch);
   }
 }
 

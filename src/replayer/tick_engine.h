@@ -11,7 +11,8 @@ namespace zv {
 extern const NoteCell emptyRow[kMaxChannels];
 
 // Advances one tick: reads a row on its first tick, runs the continuing
-// effects on the others, updates every channel's output, and steps rows,
+// effects on the others, updates every channel's output (unless
+// e.channelOutputs is off), and steps rows,
 // patterns and positions (delays, loops, breaks, jumps, restart wrap); a
 // move to a song position sets song.positionEntered. Note starts go to
 // e.noteStartSink. Runs on the engine's sound thread with its audio lock
