@@ -48,6 +48,19 @@ else
   echo "the writable-data check missed a global planted in $planted/planted.o"
   exit 1
 fi
+# The export check (a test of the suite) must catch what a library without
+# the export list would show: a function the header does not declare, C++ symbols.
+planted="$(mktemp -d)"
+printf '%s\n' 'extern "C" __attribute__((visibility("default"))) int zv_planted() { return 0; }' \
+  'namespace zv { int plantedFunction() { return 1; } }' >"$planted/planted.cpp"
+c++ -shared -fPIC -o "$planted/libplanted.so" "$planted/planted.cpp"
+if ! planted_report="$(scripts/check_exports.sh "$planted/libplanted.so" include/zelvix/zelvix.h)" &&
+    grep -q 'zv_planted' <<<"$planted_report" && grep -q 'plantedFunction' <<<"$planted_report"; then
+  rm -rf "$planted"
+else
+  echo "the export check missed what $planted/libplanted.so exports"
+  exit 1
+fi
 run_ctest build/release
 scripts/package_check.sh
 # Every build type links: a Debug build compiles Highway's debug checks in,
