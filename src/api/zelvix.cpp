@@ -47,17 +47,6 @@ zv_module* failed(zv_error* error, zv_error why) {
   return nullptr;
 }
 
-// A control byte (0x01-0x1F, 0x7F, 0x80-0x9F) is shown as ".".
-void makePrintable(const char* name, char (&shown)[sizeof zv::Song::name]) {
-  size_t i = 0;
-  for (; i + 1 < sizeof shown && name[i] != '\0'; ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
-    shown[i] = control ? '.' : name[i];
-  }
-  shown[i] = '\0';
-}
-
 // A handle set up with `settings` (null: the defaults), its song loaded by
 // `load`, and its stream at the song's start.
 template <typename Load>
@@ -81,7 +70,7 @@ zv_module* loadModule(const zv_settings* settings, zv_error* error, Load load) {
     delete module;
     return failed(error, why);
   }
-  makePrintable(e.song.name, module->printableName);
+  zv::printableName(e.song.name, module->printableName);
   if (error != nullptr) *error = ZV_OK;
   return module;
 }

@@ -110,19 +110,6 @@ int renderMode(Engine& e, const Options& options) {
   return 1;
 }
 
-// The module name as the information block shows it: every control byte
-// (0x01-0x1F, 0x7F, 0x80-0x9F) as ".", so that a name cannot clear the
-// screen, move the cursor or retitle the terminal. Ends at the name's zero.
-void printableName(const char* name, char (&shown)[sizeof Song::name]) {
-  size_t i = 0;
-  for (; i + 1 < sizeof shown && name[i] != '\0'; ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
-    shown[i] = control ? '.' : name[i];
-  }
-  shown[i] = '\0';
-}
-
 void printInformationBlock(const Engine& e, const Options& options) {
   const Song& song = e.song;
   std::printf("Playing, press ESC to stop...\n");

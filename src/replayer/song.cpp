@@ -4,6 +4,16 @@
 
 namespace zv {
 
+void printableName(const char* name, char (&shown)[sizeof Song::name]) {
+  size_t i = 0;
+  for (; i + 1 < sizeof shown && name[i] != '\0'; ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
+    shown[i] = control ? '.' : name[i];
+  }
+  shown[i] = '\0';
+}
+
 void freeInstruments(Song& song) {
   for (Instrument*& instrument : song.instruments) {
     if (instrument == nullptr) continue;

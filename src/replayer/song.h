@@ -171,6 +171,11 @@ struct Song {
   int16_t currentChannel;       // channel being processed; note starts go to its voice
 };
 
+// The module name as it is shown: every control byte (0x01-0x1F, 0x7F,
+// 0x80-0x9F) as ".", so that a name cannot clear the screen, move the cursor
+// or retitle a terminal. Ends at the name's zero.
+void printableName(const char* name, char (&shown)[sizeof Song::name]);
+
 // Releases all instruments (slot 0 included) and their sample data.
 void freeInstruments(Song& song);
 
