@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages zelvix needs to build and test, if missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libsdl2-dev libhwy-dev libgtest-dev libbenchmark-dev "$@")
+packages=(cmake make g++ pkg-config libsdl2-dev libhwy-dev libgtest-dev libbenchmark-dev python3 "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
