@@ -2,17 +2,18 @@
 # by `cpack -G DEB`. Included from the top CMakeLists.txt.
 #
 # A plain install: the two programs, their manual pages, the README and the
-# licence. The package takes the programs and its own documentation
-# component instead: the manual pages compressed, the README, and the licence
-# as the copyright file, with the changelog, where Debian policy puts them.
+# licence; the library (shared and static), its header, zelvix.pc, the CMake
+# package and zelvix(3). The package takes the programs and its own
+# documentation component instead: the manual pages compressed, the README,
+# and the licence as the copyright file, with the changelog, where Debian
+# policy puts them.
 
-foreach(page zelvix zvtrace)
-  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.1.gz
-    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/man/${page}.1 > ${PROJECT_BINARY_DIR}/man/${page}.1.gz
-    DEPENDS ${PROJECT_BINARY_DIR}/man/${page}.1 VERBATIM)
-  list(APPEND ZELVIX_MANUAL_PAGES ${PROJECT_BINARY_DIR}/man/${page}.1)
-  list(APPEND ZELVIX_COMPRESSED_PAGES ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+foreach(page zelvix.1 zvtrace.1 zelvix.3)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/man/${page} VERBATIM)
+  list(APPEND ZELVIX_COMPRESSED_PAGES ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
   COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
@@ -20,11 +21,42 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
 add_custom_target(package_files ALL DEPENDS ${ZELVIX_COMPRESSED_PAGES} ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 
+# The programs.
 install(TARGETS zelvix zvtrace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
-install(FILES ${ZELVIX_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT documentation)
+install(FILES ${PROJECT_BINARY_DIR}/man/zelvix.1 ${PROJECT_BINARY_DIR}/man/zvtrace.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT documentation)
+install(FILES ${PROJECT_BINARY_DIR}/man/zelvix.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT documentation)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documentation)
 
-install(FILES ${ZELVIX_COMPRESSED_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+# The library: its file and the SONAME link (library); the link for -lzelvix,
+# the static library, the header and the CMake package (development).
+install(TARGETS zelvix_shared zelvix_static EXPORT zelvixTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES include/zelvix/zelvix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelvix COMPONENT development)
+set(ZELVIX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zelvix)
+install(EXPORT zelvixTargets NAMESPACE zelvix:: DESTINATION ${ZELVIX_CMAKE_DIR} COMPONENT development)
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/packaging/zelvixConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES packaging/zelvixConfig.cmake ${PROJECT_BINARY_DIR}/packaging/zelvixConfigVersion.cmake
+  DESTINATION ${ZELVIX_CMAKE_DIR} COMPONENT development)
+
+# zelvix.pc names its prefix. The plain install's is written when it runs,
+# with the prefix it installs into (`cmake --install --prefix DIR` included).
+set(ZELVIX_PC_DL "")
+if(CMAKE_DL_LIBS)
+  set(ZELVIX_PC_DL -l${CMAKE_DL_LIBS})
+endif()
+set(ZELVIX_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
+configure_file(packaging/zelvix.pc.in ${PROJECT_BINARY_DIR}/packaging/zelvix.pc.in @ONLY)
+install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/packaging/zelvix.pc.in\" \"${PROJECT_BINARY_DIR}/packaging/install/zelvix.pc\" @ONLY)"
+  COMPONENT pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/install/zelvix.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT pkgconfig)
+
+install(FILES ${PROJECT_BINARY_DIR}/man/zelvix.1.gz ${PROJECT_BINARY_DIR}/man/zvtrace.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
   COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES README.md packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)

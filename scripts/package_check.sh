@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks what the optimised build in build/release installs and packages:
-# both manual pages clean under `mandoc -T lint` down to style messages;
-# `cmake --install` puts exactly the programs, manual pages, README and
-# licence in place; `cpack -G DEB` makes zelvix_<version>_<arch>.deb with the
+# the manual pages clean under `mandoc -T lint` down to style messages;
+# `cmake --install` puts exactly the programs, libraries, header, zelvix.pc,
+# CMake package, manual pages, README and licence in place; `cpack -G DEB` makes zelvix_<version>_<arch>.deb with the
 # fields Debian wants and a dependency on libSDL2, which lintian passes
 # without errors or warnings; apt-get installs it, the zelvix on PATH renders
 # the demo as the build does and man finds its page; and purging it leaves
@@ -19,12 +19,13 @@ fail() { echo "package check: $*" >&2; exit 1; }
 
 version="$(sed -nE 's/^project\(zelvix VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)"
 arch="$(dpkg --print-architecture)"
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
 [ "$(dpkg-parsechangelog -l packaging/changelog -S Version)" = "$version" ] ||
   fail "packaging/changelog does not start with version $version"
 
 echo "== mandoc -T lint"
-for page in "$build"/man/zelvix.1 "$build"/man/zvtrace.1; do
+for page in "$build"/man/zelvix.1 "$build"/man/zvtrace.1 "$build"/man/zelvix.3; do
   report="$(mandoc -T lint -W style "$page" 2>&1)" || true
   [ -z "$report" ] || fail "mandoc on $page: $report"
 done
@@ -32,8 +33,17 @@ done
 echo "== cmake --install"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 installed="$(cd "$work/prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
-expected="./bin/zelvix ./bin/zvtrace ./share/doc/zelvix/LICENSE ./share/doc/zelvix/README.md ./share/man/man1/zelvix.1 ./share/man/man1/zvtrace.1 "
+lib="./lib/$multiarch"
+expected="./bin/zelvix ./bin/zvtrace ./include/zelvix/zelvix.h \
+$lib/cmake/zelvix/zelvixConfig.cmake $lib/cmake/zelvix/zelvixConfigVersion.cmake \
+$lib/cmake/zelvix/zelvixTargets-release.cmake $lib/cmake/zelvix/zelvixTargets.cmake \
+$lib/libzelvix.a $lib/libzelvix.so $lib/libzelvix.so.1 $lib/libzelvix.so.$version $lib/pkgconfig/zelvix.pc \
+./share/doc/zelvix/LICENSE ./share/doc/zelvix/README.md ./share/man/man1/zelvix.1 ./share/man/man1/zvtrace.1 \
+./share/man/man3/zelvix.3 "
 [ "$installed" = "$expected" ] || fail "cmake --install put: $installed"
+# The plain install's zelvix.pc names the prefix it was installed into.
+grep -qx "prefix=$work/prefix" "$work/prefix/$lib/pkgconfig/zelvix.pc" ||
+  fail "zelvix.pc of the install into $work/prefix: $(head -1 "$work/prefix/$lib/pkgconfig/zelvix.pc")"
 
 echo "== cpack -G DEB"
 rm -rf build/package
