@@ -1,0 +1,1 @@
+"""zelvix: XM and MOD tracker modules rendered through libzelvix."""
