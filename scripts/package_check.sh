@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 build=build/release
-scripts/install_deps.sh mandoc lintian man-db dpkg-dev binutils file gcc python3
+scripts/install_deps.sh mandoc lintian man-db dpkg-dev binutils gcc python3
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 work="$(mktemp -d)"
