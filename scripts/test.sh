@@ -4,8 +4,10 @@
 # writable data, and runs the whole test suite in both builds (the live-play
 # tests through a private sound server run one at a time, as they time the
 # sound under load); after the optimised build's
-# tests, checks the install target, the manual pages and the Debian package
-# (scripts/package_check.sh); then builds the program in the Debug
+# tests, checks the shared library's interface against the ABI baseline
+# (scripts/abi_check.sh, which also makes sure it fails on a changed
+# signature) and the install target, the manual pages and the Debian
+# packages (scripts/package_check.sh); then builds the program in the Debug
 # configuration and compares its renders of the demo with the optimised
 # build's; then runs the live-play tests (main thread and
 # sound thread sharing the replayer) in a ThreadSanitizer build; then a load,
@@ -62,6 +64,7 @@ else
   exit 1
 fi
 run_ctest build/release
+scripts/abi_check.sh build/release
 scripts/package_check.sh
 # Every build type links: a Debug build compiles Highway's debug checks in,
 # which call what mixer/mix_routines.cpp then supplies. Its renders of the
