@@ -168,7 +168,10 @@ TEST(SdlPlay, DeviceFileIsTheLoopingStream) {
     const std::vector<uint8_t> file = readFile(dir / "device.raw");
     const size_t frames = file.size() / 4;
     EXPECT_EQ(file.size() % (static_cast<size_t>(c.bufferFrames) * 4), 0u) << file.size();
-    EXPECT_GT(frames, 2 * pass + static_cast<uint64_t>(c.bufferFrames));
+    // The first wrap comes after one pass, the second half a pass later (the
+    // restart plays the second entry only). 1.2 s of play pass it by a third,
+    // room for a loaded machine, where the driver's thread writes late.
+    EXPECT_GT(frames, pass + pass / 2 + static_cast<uint64_t>(c.bufferFrames));
     const std::vector<uint8_t> stream = loopStream(song, c.frequency, frames);
     ASSERT_EQ(stream.size(), file.size());
     const long silent = silentBuffersBefore(file, stream, static_cast<size_t>(c.bufferFrames));
