@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
-targets=(load_fuzzer render_fuzzer structured_fuzzer)
+targets=(load_fuzzer render_fuzzer structured_fuzzer api_fuzzer)
 
 # clang and the libFuzzer runtime of the same version.
 scripts/install_deps.sh clang
@@ -29,8 +29,9 @@ mkdir -p "$run/seeds" "$run/findings"
 build/fuzz/make_fuzz_seeds "$run/seeds"
 corpus="$(pwd)/../shared/corpus"
 
-declare -A max_len=([load_fuzzer]=131072 [render_fuzzer]=65536 [structured_fuzzer]=4096)
-declare -A data=([load_fuzzer]=load [render_fuzzer]=render [structured_fuzzer]=structured)
+declare -A max_len=([load_fuzzer]=131072 [render_fuzzer]=65536 [structured_fuzzer]=4096 [api_fuzzer]=65536)
+# The C interface's target reads inputs as the render target does, and shares its seeds.
+declare -A data=([load_fuzzer]=load [render_fuzzer]=render [structured_fuzzer]=structured [api_fuzzer]=render)
 passed=0
 failed=0
 for target in "${targets[@]}"; do

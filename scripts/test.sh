@@ -93,9 +93,10 @@ run_ctest build/asan
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIX_TESTS=ON -DZELVIX_SANITIZE=OFF \
   -DZELVIX_TSAN=ON -DZELVIX_BENCH=OFF -DZELVIX_FUZZ=OFF >/dev/null
 # Thread checks of live play, of renders (replayer, mixing and writing on
-# threads of their own) and of engines rendering side by side.
-cmake --build build/tsan -j"$jobs" --target frontend_tests audio_tests
-run_ctest build/tsan -R '^(LivePlay|RenderTest\.|SongRenderTest\.|EnginesTogether\.)'
+# threads of their own), of engines rendering side by side, and of the C
+# interface's handles rendering on eight threads at once.
+cmake --build build/tsan -j"$jobs" --target frontend_tests audio_tests threads_test
+run_ctest build/tsan -R '^(LivePlay|RenderTest\.|SongRenderTest\.|EnginesTogether\.|ApiThreads$)'
 scripts/valgrind_check.sh
 scripts/fuzz.sh
 scripts/aarch64_check.sh
