@@ -60,10 +60,8 @@ int main(int argc, char** argv) {
   /* The header first with the sizes the song's length gives. */
   const uint64_t frames = zv_duration_frames(module);
   unsigned char header[44];
-  /* The library clamps the frequency as zelvix does: ask it back through the
-   * header's rate only from the clamped value. */
-  int32_t rate = settings.frequency < 8001 ? 8000 : settings.frequency >= 96000 ? 96000 : settings.frequency;
-  wavHeader(header, (uint32_t)rate, (uint32_t)(frames * 4));
+  /* The rate the library mixes at, clamped as zelvix clamps it. */
+  wavHeader(header, (uint32_t)zv_frequency(module), (uint32_t)(frames * 4));
   int ok = fwrite(header, 1, sizeof header, out) == sizeof header;
   static int16_t buffer[2 * 4096];
   size_t got;

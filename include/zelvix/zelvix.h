@@ -135,9 +135,10 @@ ZV_API uint64_t zv_duration_frames(const zv_module* module);
 /* Jumps to the start of order entry `order` as zelvix's "+" and "-" keys do:
  * sounding notes are silenced, the global volume goes back to full and the
  * entry's pattern starts at row 0 with the next tick (the rest of the tick
- * under way plays out first). An entry at or past the song's length means
- * the last one. Returns ZV_OK, or ZV_ERROR_ARGUMENT for a null handle or a
- * negative `order`. */
+ * under way plays out first). A break, position jump, loop or delay that
+ * the row being left asked for is dropped, so the entry plays from its row
+ * 0 on. An entry at or past the song's length means the last one. Returns
+ * ZV_OK, or ZV_ERROR_ARGUMENT for a null handle or a negative `order`. */
 ZV_API int zv_jump_to_order(zv_module* module, int order);
 
 /* Where the song stands: the order entry, pattern and row that the next tick
@@ -167,6 +168,10 @@ ZV_API const char* zv_name(const zv_module* module);
 /* The same name with every control byte (0x01-0x1F, 0x7F, 0x80-0x9F) shown as
  * ".", as zelvix prints it; null for a null handle. */
 ZV_API const char* zv_printable_name(const zv_module* module);
+
+/* The mixing frequency in Hz, after clamping: the sample rate of the
+ * frames; -1 for a null handle. */
+ZV_API int zv_frequency(const zv_module* module);
 
 /* The song's channels (2..32), song length (order entries played) and
  * restart position; -1 for a null handle. */

@@ -165,7 +165,6 @@ class Module:
         if not handle:
             raise Error(error.value, filename)
         self._handle = handle
-        self._frequency = min(96000, max(8000, settings.frequency))
         self._end_mode = END_STOP
         self._master_volume = 256
 
@@ -219,8 +218,7 @@ class Module:
     @property
     def frequency(self):
         """The mixing frequency in Hz, as the library uses it (clamped)."""
-        self._check_open()
-        return self._frequency
+        return self._call(_capi.lib.zv_frequency)
 
     def render(self, frames):
         """Renders the next ``frames`` stereo frames (zv_render) and returns

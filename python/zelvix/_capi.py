@@ -74,6 +74,7 @@ _FUNCTIONS = {
     "zv_mod_signature": (_c_char_p, [Handle]),
     "zv_name": (_c_char_p, [Handle]),
     "zv_printable_name": (_c_char_p, [Handle]),
+    "zv_frequency": (_c_int, [Handle]),
     "zv_channels": (_c_int, [Handle]),
     "zv_song_length": (_c_int, [Handle]),
     "zv_restart_position": (_c_int, [Handle]),

@@ -2,6 +2,7 @@
 #include <zelvix/zelvix.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "audio/player.h"
@@ -118,7 +119,11 @@ zv_module* zv_load_file(const char* path, const zv_settings* settings, zv_error*
 void zv_free(zv_module* module) { delete module; }
 
 const char* zv_error_message(zv_error error) {
-  switch (error) {
+  // A C caller may pass any value of the enum's type: it is read as an
+  // integer, never as a zv_error that may not hold it.
+  int code;
+  std::memcpy(&code, &error, sizeof code);
+  switch (code) {
     case ZV_OK: return "No error.";
     case ZV_ERROR_NOT_A_MODULE: return "The data are not an XM or MOD module.";
     case ZV_ERROR_DAMAGED: return "The module is damaged and cannot be loaded.";
@@ -156,12 +161,19 @@ int zv_jump_to_order(zv_module* module, int order) {
   Engine& e = module->engine;
   e.song.globalVolume = 64;
   zv::resetChannels(e);
+  // What the row being left asked for (a break, a jump, a loop's jump, a
+  // delay) is dropped: it must not move the entry jumped to.
+  e.song.breakRow = 0;
+  e.song.positionJump = 0;
+  e.song.patternLoopJump = 0;
+  e.song.patternDelay = 0;
+  e.song.patternDelayCounter = 0;
   zv::setPosition(e, order, 0);
   return ZV_OK;
 }
 
 int zv_order(const zv_module* module) {
-  return songField(module, [](const Engine& e) { return int{e.song.songPosition}; });
+  return songField(module, [](const Engine& e) { return int{e.song.playingPosition}; });
 }
 int zv_pattern(const zv_module* module) {
   return songField(module, [](const Engine& e) { return int{e.song.patternNumber}; });
@@ -193,6 +205,10 @@ const char* zv_mod_signature(const zv_module* module) {
 const char* zv_name(const zv_module* module) { return module != nullptr ? module->engine.song.name : nullptr; }
 const char* zv_printable_name(const zv_module* module) {
   return module != nullptr ? module->printableName : nullptr;
+}
+
+int zv_frequency(const zv_module* module) {
+  return songField(module, [](const Engine& e) { return int{e.player.mixingFrequency}; });
 }
 
 int zv_channels(const zv_module* module) {

@@ -144,6 +144,9 @@ struct Song {
   // and clears it.
   uint8_t positionEntered;
   int16_t songPosition;
+  // The order entry whose pattern plays: songPosition, except that a
+  // position jump leaves its target less one there until the row ends.
+  int16_t playingPosition;
   int16_t patternNumber;
   int16_t row;
   int16_t patternLength;

@@ -146,6 +146,7 @@ void continueRow(Engine& e) {
 
 void enterSongPosition(Engine& e, int position) {
   e.song.songPosition = static_cast<int16_t>(position);
+  e.song.playingPosition = e.song.songPosition;
   e.song.patternNumber = e.song.orderList[position & 0xFF];
   e.song.patternLength = static_cast<int16_t>(e.song.patternRows[e.song.patternNumber]);
 }

@@ -221,6 +221,12 @@ TEST(Api, LoadFailuresSayWhy) {
   EXPECT_EQ(error, ZV_ERROR_ARGUMENT);
   EXPECT_EQ(zv_load_file(nullptr, nullptr, nullptr), nullptr);  // a null error is allowed
   for (int e = ZV_OK; e <= ZV_ERROR_ARGUMENT + 1; ++e) EXPECT_NE(zv_error_message(static_cast<zv_error>(e)), nullptr);
+  // A C caller may pass any int as a zv_error (made here as C makes it).
+  for (const int code : {-1, 99, INT32_MAX}) {
+    zv_error any;
+    std::memcpy(&any, &code, sizeof any);
+    EXPECT_STREQ(zv_error_message(any), "Unknown error.") << code;
+  }
 }
 
 TEST(Api, NullHandlesGiveErrorsOrZero) {
@@ -330,6 +336,35 @@ TEST(Api, EndModesMasterVolumeAndJumps) {
   EXPECT_EQ(zv_active_voices(m), 1);  // the note on row 0 of pattern 1 sounds
   zv_free(stop);
   zv_free(loop);
+  zv_free(m);
+}
+
+// The order entry playing is the one whose pattern plays, not the target a
+// position jump keeps until its row ends; a jump to an entry drops the
+// break the row being left asked for.
+TEST(Api, OrderEntryPlayingAndJumpsOverPendingBreaks) {
+  XmModulePlan plan = toneSong(4, 2, 4);
+  plan.patterns.resize(4);
+  for (int p = 0; p < 4; ++p) {
+    plan.orderList[p] = static_cast<uint8_t>(p);
+    plan.patterns[p].rows = 4;
+    plan.cell(p, 0, 0) = NoteCell{static_cast<uint8_t>(49 + p), 1, 0, 0, 0};
+  }
+  plan.cell(0, 0, 1) = NoteCell{0, 0, 0, 11, 2};  // B02
+  plan.cell(2, 0, 1) = NoteCell{0, 0, 0, 13, 0};  // D00
+  zv_module* m = loadBytes(writeXm(plan));
+  ASSERT_NE(m, nullptr);
+  std::vector<int16_t> tick(2 * 882);
+  zv_render(m, tick.data(), 882);  // row 0's first tick: B02 waits for the row's end
+  EXPECT_EQ(zv_order(m), 0);
+  for (int t = 0; t < 5; ++t) zv_render(m, tick.data(), 882);
+  EXPECT_EQ(zv_order(m), 2);
+  EXPECT_EQ(zv_row(m), 0);
+  zv_render(m, tick.data(), 882);  // entry 2's row 0: its D00 is pending
+  EXPECT_EQ(zv_jump_to_order(m, 1), ZV_OK);
+  for (int t = 0; t < 6; ++t) zv_render(m, tick.data(), 882);
+  EXPECT_EQ(zv_order(m), 1);  // not moved on by the break left behind
+  EXPECT_EQ(zv_row(m), 1);
   zv_free(m);
 }
 
