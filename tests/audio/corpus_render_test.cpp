@@ -233,11 +233,13 @@ std::vector<Module> modulesForEngines(size_t limit) {
     if (modules.size() == limit) break;
     modules.push_back({name, test::readFile(std::string(ZELVIX_CORPUS_DIR) + "/" + name)});
   }
-  for (int i = 0; modules.empty() && i < 8; ++i) {
+  const bool generate = modules.empty();
+  for (size_t i = 0; generate && i < 8 && i < limit; ++i) {
     // Each differs in length, channels and note, so a mixed-up render shows.
-    test::XmModulePlan plan = test::toneSong(8 + 4 * i, 2 + 2 * (i % 4), 1 + i % 3);
-    plan.cell(0, 0, 0).note = static_cast<uint8_t>(37 + 3 * i);
-    plan.cell(0, 2 + i, 1) = NoteCell{static_cast<uint8_t>(61 - i), 1, 0, 0, 0};
+    const int k = static_cast<int>(i);
+    test::XmModulePlan plan = test::toneSong(8 + 4 * k, 2 + 2 * (k % 4), 1 + k % 3);
+    plan.cell(0, 0, 0).note = static_cast<uint8_t>(37 + 3 * k);
+    plan.cell(0, 2 + k, 1) = NoteCell{static_cast<uint8_t>(61 - k), 1, 0, 0, 0};
     modules.push_back({"generated " + std::to_string(i), test::writeXm(plan)});
   }
   return modules;
