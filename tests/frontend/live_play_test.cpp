@@ -79,15 +79,6 @@ std::string informationBlock(const std::string& frequency, const std::string& in
          "- STATUS -\n";
 }
 
-std::string withCrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 class LivePlay : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -69,6 +69,16 @@ inline long long nowMs() {
   _exit(127);
 }
 
+// What a terminal shows of `text`: each newline as CR LF.
+inline std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
 // Exit status of a waitpid status word; -1 when the child did not exit normally.
 inline int exitStatusOf(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1; }
 

@@ -16,16 +16,6 @@ namespace {
 
 const char kRendering[] = "Rendering to WAV. If stuck forever, press any key to stop rendering...\n";
 
-// What a terminal shows of `text`: each newline as CR LF.
-std::string withCrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 class RenderMode : public ::testing::Test {
  protected:
   void SetUp() override {
