@@ -24,14 +24,6 @@ namespace {
 
 using zv::Engine;
 
-// The command line's clamping: values below `lowBelow` become `low`, values
-// from `high` on become `high`.
-int32_t clamped(int32_t value, int32_t lowBelow, int32_t low, int32_t high) {
-  if (value < lowBelow) return low;
-  if (value >= high) return high;
-  return value;
-}
-
 zv_error errorOf(zv::LoadFailure failure) {
   switch (failure) {
     case zv::LoadFailure::none: return ZV_OK;
@@ -58,7 +50,8 @@ zv_module* loadModule(const zv_settings* settings, zv_error* error, Load load) {
   zv_module* module = new (std::nothrow) zv_module();
   if (module == nullptr) return failed(error, ZV_ERROR_OUT_OF_MEMORY);
   Engine& e = module->engine;
-  zv::setupReplayer(e, clamped(s.frequency, 8001, 8000, 96000), 1024, s.interpolation != 0, s.volume_ramping != 0);
+  // The player clamps the frequency and the amp as the command line does.
+  zv::setupReplayer(e, s.frequency, 1024, s.interpolation != 0, s.volume_ramping != 0);
   zv::setAmp(e, s.amp);
   zv::LoadFailure failure = zv::LoadFailure::none;
   zv_error why = ZV_OK;
